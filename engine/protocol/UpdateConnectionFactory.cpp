@@ -11,3 +11,10 @@ const std::wstring& ResponseSchemaText() {
 }
 
 }  // namespace talbo::tesk::vorta
+
+namespace talbo::tesk::vorta {
+
+bool InitializeProtocolLibraries() { return true; }
+void ShutdownProtocolLibraries() {}
+
+}  // namespace talbo::tesk::vorta

@@ -17,3 +17,13 @@ std::unique_ptr<CConnection> MakeUpdateConnection(const std::wstring& hostName);
 const std::wstring& ResponseSchemaText();
 
 }  // namespace talbo::tesk::vorta
+
+namespace talbo::tesk::vorta {
+
+// One-time set-up of the HTTP and XML libraries; called when the library is loaded, before any
+// worker thread exists. Returns false when they cannot be initialised.
+bool InitializeProtocolLibraries();
+// Undoes InitializeProtocolLibraries at unload.
+void ShutdownProtocolLibraries();
+
+}  // namespace talbo::tesk::vorta
