@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace talbo::tesk::vorta {
+
+// The command-line mode: rewrite one device and report by exit code and result log.
+class CCommandLine {
+public:
+    // Splits the argument text at blanks (runs count as one); "-d" as the first or the second
+    // token selects the policy "update", otherwise "skip". Quotation marks mean nothing.
+    void Parse(std::wstring_view argumentText);
+
+    const std::wstring& GetPolicy() const { return m_strPolicy; }
+    const std::wstring& GetHostName() const { return m_strHostName; }
+
+private:
+    std::wstring m_strPolicy = L"skip";
+    std::wstring m_strHostName;
+};
+
+}  // namespace talbo::tesk::vorta
