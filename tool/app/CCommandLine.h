@@ -5,6 +5,8 @@
 
 namespace talbo::tesk::vorta {
 
+class CVortaFWUpdateToolUIApp;
+
 // The command-line mode: rewrite one device and report by exit code and result log.
 class CCommandLine {
 public:
@@ -12,10 +14,16 @@ public:
     // token selects the policy "update", otherwise "skip". Quotation marks mean nothing.
     void Parse(std::wstring_view argumentText);
 
+    // Tests and then rewrites the one device; returns the exit code and logs the outcome.
+    int Run(CVortaFWUpdateToolUIApp& app);
+
     const std::wstring& GetPolicy() const { return m_strPolicy; }
     const std::wstring& GetHostName() const { return m_strHostName; }
 
 private:
+    // Polls the device's progress until it ends (100 or negative); returns that value.
+    int WaitForEnd(CVortaFWUpdateToolUIApp& app) const;
+
     std::wstring m_strPolicy = L"skip";
     std::wstring m_strHostName;
 };

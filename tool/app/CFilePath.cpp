@@ -1,0 +1,86 @@
+#include "tool/app/CFilePath.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace talbo::tesk::vorta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// mkdtemp makes the directory with mode 0700, so no other user can place or swap a file in it
+// before the engine library is loaded from there.
+fs::path MakePrivateDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    for (const char* base : {tmp, "/tmp"}) {
+        if (base == nullptr || *base == '\0') {
+            continue;
+        }
+        std::string pattern = (fs::path(base) / "VorXXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            return fs::path(pattern);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+CFilePath& CFilePath::GetInstance() {
+    static CFilePath instance;
+    return instance;
+}
+
+CFilePath::CFilePath() : tempDirectory(MakePrivateDirectory()) {
+    const fs::path exe = ExecutablePath();
+    paths[L"log"] = ResultLogPath(exe);
+    if (!tempDirectory.empty()) {
+        paths[L"dll"] = tempDirectory / "VortaFWUpdateModule.so";
+        paths[L"updateImage"] = tempDirectory / "updateimages.rcx";
+        paths[L"lang"] = tempDirectory / "ui.lng";
+        paths[L"eula"] = tempDirectory / "eula.txt";
+    }
+}
+
+CFilePath::~CFilePath() {
+    if (!tempDirectory.empty()) {
+        ::rmdir(tempDirectory.c_str());  // succeeds only when empty, as after a normal run
+    }
+}
+
+fs::path CFilePath::GetPath(const std::wstring& name) {
+    const auto it = paths.find(name);
+    return it == paths.end() ? fs::path() : it->second;
+}
+
+fs::path CFilePath::ExecutablePath() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : exe;
+}
+
+fs::path CFilePath::ResultLogPath(const fs::path& executable) {
+    const fs::path folder = executable.parent_path();
+    const fs::path name = executable.empty() ? fs::path("VortaFWUpdateTool.log")
+                                             : fs::path(executable.filename()).replace_extension(".log");
+    if (!folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0) {
+        return folder / name;
+    }
+    fs::path state;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+        state = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        state = fs::path(home) / ".local" / "state";
+    } else {
+        return folder / name;
+    }
+    const fs::path dir = state / "VortaFWUpdateTool";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return dir / name;
+}
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace talbo::tesk::vorta {
+
+// The tool's private temporary directory and the full paths of the files it writes. One
+// instance per process, made on first use; the directory is removed when the process ends.
+class CFilePath {
+public:
+    static CFilePath& GetInstance();
+    virtual ~CFilePath();
+
+    CFilePath(const CFilePath&) = delete;
+    CFilePath& operator=(const CFilePath&) = delete;
+
+    // The full path for "log", "dll", "updateImage", "lang" or "eula"; an empty path for any
+    // other name.
+    std::filesystem::path GetPath(const std::wstring& name);
+    // The private temporary directory (empty when it could not be made).
+    const std::filesystem::path& GetTempDirectory() const { return tempDirectory; }
+
+    // Where the result log goes: beside the executable when that folder is writable, else
+    // under $XDG_STATE_HOME (default ~/.local/state).
+    static std::filesystem::path ResultLogPath(const std::filesystem::path& executable);
+    // The running executable (from /proc/self/exe).
+    static std::filesystem::path ExecutablePath();
+
+private:
+    CFilePath();
+
+    std::filesystem::path tempDirectory;
+    std::map<std::wstring, std::filesystem::path> paths;
+};
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/interface/VortaFWUpdateModule.h"
+#include "tool/app/CCarriedFile.h"
+#include "tool/app/SingleInstanceLock.h"
+
+namespace talbo::tesk::vorta {
+
+// The application object: start-up in a fixed order (language, licence, command-line decision,
+// start conditions, engine unpack and load, entry points), the command-line run or the wizard,
+// and a teardown that leaves no written file behind.
+class CVortaFWUpdateToolUIApp {
+public:
+    // Shows a message box (wizard mode) with the caption of "FSTR-0000".
+    using MessageBoxFn = std::function<void(const std::wstring& text)>;
+    // Runs the wizard; the lock lets it answer a second instance's request to come to the front.
+    using WizardFn = std::function<void(CVortaFWUpdateToolUIApp& app, SingleInstanceLock& lock)>;
+
+    CVortaFWUpdateToolUIApp();
+    ~CVortaFWUpdateToolUIApp();
+
+    static CVortaFWUpdateToolUIApp* Current() { return current; }
+
+    // Runs start-up, the chosen mode and teardown; returns the process exit code.
+    int Run(const std::wstring& argumentText);
+
+    void SetWizard(WizardFn wizard) { runWizard = std::move(wizard); }
+    void SetErrorMessageBox(MessageBoxFn box) { showError = std::move(box); }
+
+    CUpdateControllerExport* Controller() const;
+    CUpdateModelExport* Model() const;
+
+    // Writes the carried update image to path, lets the engine load it and deletes the file
+    // again before returning; the result of LoadUpdateImage.
+    bool ExtractAndLoadImage(const std::filesystem::path& path);
+
+    int ExitCode() const { return m_nExitCode; }
+
+private:
+    bool InitInstance(const std::wstring& argumentText);
+    int ExitInstance();
+    bool LoadLanguage(int number);
+    bool LoadLicence(int number);
+    bool CheckStartConditions(bool commandLineMode);
+    bool UnpackEngine();
+
+    static inline CVortaFWUpdateToolUIApp* current = nullptr;
+
+    void* m_hEngineModule = nullptr;
+    std::unique_ptr<CCarriedFile> m_pEngineFile;
+    GetVortaUpdateControllerFn m_pfnGetController = nullptr;
+    GetVortaUpdateModelFn m_pfnGetModel = nullptr;
+    std::unique_ptr<SingleInstanceLock> m_hInstanceMutex;
+    int m_nExitCode = 0;
+
+    WizardFn runWizard;
+    MessageBoxFn showError;
+};
+
+// The argument text of a command line: the arguments after the program name joined by blanks,
+// with leading blanks skipped.
+std::wstring ArgumentText(int argc, char** argv);
+
+}  // namespace talbo::tesk::vorta
