@@ -1,0 +1,63 @@
+#include "tool/app/CCarriedFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <filesystem>
+
+#include "common/IniFile.h"
+#include "tool/app/CarriedBlobs.h"
+
+namespace tv = talbo::tesk::vorta;
+namespace fs = std::filesystem;
+
+class CarriedFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tv::SetCarriedBlobTable(blobs);
+        dir = fs::temp_directory_path() / ("vorta-carried-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        tv::SetCarriedBlobTable({});
+        fs::remove_all(dir);
+    }
+
+    static constexpr std::array<std::uint8_t, 4> payload{1, 2, 3, 0xFF};
+    const std::array<tv::CarriedBlob, 2> blobs{{
+        {L"LANGUAGE", 140, payload},
+        {L"LANGUAGE", 141, {}},
+    }};
+    fs::path dir;
+};
+
+TEST_F(CarriedFileTest, WritesAPrivateFileAndDeletesItWhenDestroyed) {
+    const fs::path path = dir / "ui.lng";
+    {
+        tv::CCarriedFile file(L"LANGUAGE", 140);
+        ASSERT_TRUE(file.WriteTo(path));
+        EXPECT_EQ(file.GetWrittenPath(), path);
+        EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(path), std::string("\x01\x02\x03\xFF", 4));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_FALSE(file.WriteTo(dir / "second"));  // one object writes one file
+    }
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(CarriedFileTest, RefusesMissingOrEmptyBlobsExistingFilesAndLinks) {
+    EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 142).WriteTo(dir / "a"));
+    EXPECT_FALSE(tv::CCarriedFile(L"language", 140).WriteTo(dir / "a"));  // type matches exactly
+    EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 141).WriteTo(dir / "a"));  // empty blob
+    EXPECT_FALSE(fs::exists(dir / "a"));
+
+    // A file or a symbolic link someone placed at the path is never written through.
+    const fs::path planted = dir / "planted";
+    talbo::tesk::vorta::common::ReplaceFileAtomically(planted, "keep");
+    fs::create_symlink(planted, dir / "link");
+    EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(planted));
+    EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(dir / "link"));
+    EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(planted), "keep");
+}
