@@ -1,4 +1,69 @@
 #include "engine/interface/VortaFWUpdateModule.h"
 
-// Placeholder until the model and its load guard are built.
-extern "C" talbo::tesk::vorta::CUpdateModelExport* getVortaUpdateModel() { return nullptr; }
+#include <optional>
+
+#include "engine/interface/ModuleLoadGuard.h"
+#include "engine/model/CUpdateModel.h"
+#include "engine/protocol/UpdateConnectionFactory.h"
+
+namespace talbo::tesk::vorta {
+
+namespace {
+
+// The library's static objects. They are made when the library is loaded; then the load guard
+// is taken. A Linux initialiser cannot make the load fail, so when another process holds the
+// guard the objects are torn down again and the entry points give null, which the host treats
+// as a failed load.
+class CVortaModule {
+public:
+    CVortaModule() noexcept {
+        try {
+            model.emplace();
+            // The controller is made here, after the model it works on.
+            if (!guard.Acquire()) {
+                TearDown();
+                return;
+            }
+            // Before any worker thread can exist.
+            if (!InitializeProtocolLibraries()) {
+                TearDown();
+                return;
+            }
+            protocolReady = true;
+        } catch (...) {
+            TearDown();
+        }
+    }
+
+    CVortaModule(const CVortaModule&) = delete;
+    CVortaModule& operator=(const CVortaModule&) = delete;
+
+    ~CVortaModule() { TearDown(); }
+
+    CUpdateModelExport* Model() noexcept { return model ? &*model : nullptr; }
+
+private:
+    void TearDown() noexcept {
+        // The controller goes first, before the model it uses.
+        model.reset();
+        if (protocolReady) {
+            ShutdownProtocolLibraries();
+            protocolReady = false;
+        }
+        guard.Release();
+    }
+
+    CModuleLoadGuard guard;
+    std::optional<CUpdateModel> model;
+    bool protocolReady = false;
+};
+
+CVortaModule theModule;
+
+}  // namespace
+
+}  // namespace talbo::tesk::vorta
+
+extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateModelExport* getVortaUpdateModel() {
+    return talbo::tesk::vorta::theModule.Model();
+}

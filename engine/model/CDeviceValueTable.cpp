@@ -1,0 +1,43 @@
+#include "engine/model/CDeviceValueTable.h"
+
+namespace talbo::tesk::vorta {
+
+const std::wstring* CDeviceValueTable::Find(const std::wstring& key) const {
+    const auto found = values.find(key);
+    return found != values.end() ? &found->second->text : nullptr;
+}
+
+const wchar_t* CDeviceValueTable::Lend(const std::wstring& key) {
+    const auto found = values.find(key);
+    if (found == values.end()) {
+        return nullptr;
+    }
+    found->second->lent = true;
+    return found->second->text.c_str();
+}
+
+void CDeviceValueTable::Set(const std::wstring& key, const std::wstring& value) {
+    const auto found = values.find(key);
+    if (found == values.end()) {
+        auto stored = std::make_unique<CStoredText>();
+        stored->text = value;
+        values.emplace(key, std::move(stored));
+        return;
+    }
+    std::unique_ptr<CStoredText>& current = found->second;
+    if (current->text == value) {
+        return;
+    }
+    if (!current->lent) {
+        current->text = value;
+        return;
+    }
+    // Allocate everything first, so that a failure leaves the lent text where it was.
+    auto replacement = std::make_unique<CStoredText>();
+    replacement->text = value;
+    retired.reserve(retired.size() + 1);
+    retired.push_back(std::move(current));
+    current = std::move(replacement);
+}
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <string>
+#include <vector>
+
+#include "engine/interface/CDevInfoIF.h"
+#include "engine/interface/CUpdateModelExport.h"
+#include "engine/model/CBasicRCXFileParser.h"
+#include "engine/model/CDeviceValueTable.h"
+#include "engine/model/CUpdateImagePart.h"
+#include "engine/model/CUpdateModelIF.h"
+
+namespace talbo::tesk::vorta {
+
+class CConnection;
+
+// The engine's one store of state: the registered devices with their values, one connection
+// per device, the parts of the loaded update image, and the locks between the host's thread
+// and the job's worker thread. The host sees the CUpdateModelExport base, the controller and
+// the job states the CUpdateModelIF base.
+class CUpdateModel : public CUpdateModelIF, public CUpdateModelExport {
+public:
+    // One registered device as the host sees it.
+    class CDevInfoIFImpl : public CDevInfoIF {
+    public:
+        CDevInfoIFImpl(CUpdateModel& model, std::wstring hostName);
+
+        // The stored text itself; it stays readable until the model is destroyed even when
+        // the value is overwritten meanwhile.
+        const wchar_t* GetValue(const wchar_t* key) override;
+
+        // The rest is for the model, which holds its mutex around every call.
+        const std::wstring& HostName() const noexcept { return hostName; }
+        CDeviceValueTable& Values() noexcept { return values; }
+
+    private:
+        CUpdateModel* model;  // only to reach the model's mutex
+        std::wstring hostName;
+        CDeviceValueTable values;
+    };
+
+    CUpdateModel();
+    CUpdateModel(const CUpdateModel&) = delete;
+    CUpdateModel& operator=(const CUpdateModel&) = delete;
+    ~CUpdateModel() override;
+
+    // CUpdateModelExport
+    bool LoadUpdateImage(const wchar_t* path) override;
+    bool AddDevice(const wchar_t* hostName) override;
+    bool ImportDeviceList(const wchar_t* path) override;
+    CHostNameIterator GetHostNameIterator() override;
+    CDevInfoIF* GetDeviceInfo(const wchar_t* hostName) override;
+    int GetProgress(const wchar_t* hostName) override;
+    bool SetUpdateTarget(const wchar_t* hostName, bool update) override;
+
+    // CUpdateModelIF
+    std::wstring GetDeviceValue(const std::wstring& hostName, const std::wstring& key) override;
+    bool SetDeviceValue(const std::wstring& hostName, const std::wstring& key,
+                        const std::wstring& value) override;
+    CConnection* CreateUpdateConnection(const std::wstring& hostName) override;
+    CConnection* GetConnection(const std::wstring& hostName) override;
+    const CUpdateImagePart* FindImagePart(const std::wstring& name) override;
+    const std::wstring& GetResponseSchema() override;
+    void GetHostNameList(std::vector<std::wstring>& list) override;
+    const CUpdateImagePartList* GetImageParts() override;
+    bool TryBeginBusy() override;
+    bool EndBusy() override;
+
+private:
+    class CBusyScope;
+
+    // Registers every name not yet registered, in order, with the registration values; all or
+    // nothing. Takes the mutex.
+    void RegisterHostNames(const std::vector<std::wstring>& names);
+    // Linear search in registration order; the caller holds the mutex.
+    CDevInfoIFImpl* FindDevice(std::wstring_view hostName) const noexcept;
+
+    // Members in this order, so that destruction runs: locks, image parts, parser,
+    // connections, devices.
+    std::vector<std::unique_ptr<CDevInfoIFImpl>> devices;
+    std::map<std::wstring, std::unique_ptr<CConnection>> connections;
+    CBasicRCXFileParser parser;
+    CUpdateImagePartList imageParts;
+    std::recursive_mutex mutex;
+    std::binary_semaphore busy{1};
+    // Whether the busy token is out: lets EndBusy refuse instead of raising the count above 1.
+    std::atomic<bool> busyTaken{false};
+};
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,73 @@
+#pragma once
+// The host's own copy of the engine library's exported declarations, as a program that knows
+// nothing else of the engine would carry it. Keep the slot order exactly as the library has it.
+
+#include <utility>
+
+namespace talbo::tesk::vorta {
+
+class CDevInfoIF {
+public:
+    CDevInfoIF();
+    CDevInfoIF(const CDevInfoIF&);
+    CDevInfoIF& operator=(const CDevInfoIF&);
+    virtual ~CDevInfoIF();
+    virtual const wchar_t* GetValue(const wchar_t* key) = 0;
+};
+
+class CHostNameIteratorImpl {
+public:
+    virtual ~CHostNameIteratorImpl() = default;
+    virtual CHostNameIteratorImpl* Clone() = 0;
+    virtual void Release() = 0;
+    virtual CHostNameIteratorImpl& Next() = 0;
+    virtual const wchar_t* Current() = 0;
+};
+
+class CHostNameIterator {
+public:
+    explicit CHostNameIterator(CHostNameIteratorImpl* impl = nullptr) noexcept : impl(impl) {}
+    CHostNameIterator(const CHostNameIterator& other)
+        : impl(other.impl != nullptr ? other.impl->Clone() : nullptr) {}
+    CHostNameIterator(CHostNameIterator&& other) noexcept
+        : impl(std::exchange(other.impl, nullptr)) {}
+    CHostNameIterator& operator=(CHostNameIterator other) noexcept {
+        std::swap(impl, other.impl);
+        return *this;
+    }
+    ~CHostNameIterator() {
+        if (impl != nullptr) {
+            impl->Release();
+        }
+    }
+    CHostNameIteratorImpl* operator->() const noexcept { return impl; }
+    CHostNameIteratorImpl* Get() const noexcept { return impl; }
+
+private:
+    CHostNameIteratorImpl* impl;
+};
+
+class CUpdateControllerExport {
+public:
+    virtual ~CUpdateControllerExport() = default;
+    virtual bool StartCommunicationTest() = 0;
+    virtual bool StartUpdate(const wchar_t* downgradePolicy) = 0;
+    virtual bool AnswerInquiry(const wchar_t* answer) = 0;
+};
+
+class CUpdateModelExport {
+public:
+    virtual ~CUpdateModelExport() = default;
+    virtual bool LoadUpdateImage(const wchar_t* path) = 0;
+    virtual bool AddDevice(const wchar_t* hostName) = 0;
+    virtual bool ImportDeviceList(const wchar_t* path) = 0;
+    virtual CHostNameIterator GetHostNameIterator() = 0;
+    virtual CDevInfoIF* GetDeviceInfo(const wchar_t* hostName) = 0;
+    virtual int GetProgress(const wchar_t* hostName) = 0;
+    virtual bool SetUpdateTarget(const wchar_t* hostName, bool update) = 0;
+};
+
+using GetVortaUpdateControllerFn = CUpdateControllerExport* (*)();
+using GetVortaUpdateModelFn = CUpdateModelExport* (*)();
+
+}  // namespace talbo::tesk::vorta
