@@ -1,0 +1,17 @@
+#include "engine/jobs/CChangeModeSend.h"
+
+#include "engine/model/CUpdateModelIF.h"
+#include "engine/protocol/UtilityDocuments.h"
+
+namespace talbo::tesk::vorta {
+
+int CChangeModeSend::PrepareRequest(const CUpdateImagePart*& part) {
+    part = model->FindImagePart(partName);
+    return part != nullptr ? 0 : -1;
+}
+
+int CChangeModeSend::BuildRequest(const CUpdateImagePart* part, std::wstring& document) {
+    return part != nullptr ? AppendImagePartDocument(kChangeModeRequest, *part, document) : -1;
+}
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,409 @@
+#include "engine/jobs/CUpdateController.h"
+
+#include <cwctype>
+#include <thread>
+
+#include "engine/jobs/CChangeModeState.h"
+#include "engine/jobs/CCommunicationTestReceive.h"
+#include "engine/jobs/CCommunicationTestSend.h"
+#include "engine/jobs/CConnectState.h"
+#include "engine/jobs/CSimpleState.h"
+#include "engine/jobs/CUpdateState.h"
+#include "engine/jobs/ResultNames.h"
+#include "engine/model/CUpdateModelIF.h"
+
+namespace talbo::tesk::vorta {
+
+namespace {
+
+constexpr const wchar_t* kEndStateNames[] = {
+    L"NormalEnd",   L"AnotherUpdating",   L"TimeOut",         L"NotCorrespond",
+    L"SameVersion", L"Print",             L"WebConfig",       L"WebContents",
+    L"WebContentsUpdater", L"Utility",    L"StatusPrint",     L"Initialization",
+    L"ServerDirectPrint",  L"StatusNotification", L"HIDNotification", L"OtherError",
+};
+
+constexpr const wchar_t* kBusyNames[] = {
+    L"SameVersion",       L"AnotherUpdating",    L"Print",           L"WebConfig",
+    L"WebContents",       L"WebContentsUpdater", L"Utility",         L"StatusPrint",
+    L"Initialization",    L"ServerDirectPrint",  L"StatusNotification", L"HIDNotification",
+    L"TimeOut",
+};
+
+struct ProgressCode {
+    const wchar_t* name;
+    int code;
+};
+constexpr ProgressCode kProgressCodes[] = {
+    {L"Idle", 0},           {L"NormalEnd", 100},       {L"SameVersion", -2},
+    {L"TimeOut", -3},       {L"AnotherUpdating", -4},  {L"Print", -5},
+    {L"WebConfig", -7},     {L"WebContents", -8},      {L"Utility", -9},
+    {L"StatusPrint", -10},  {L"Initialization", -11},  {L"ServerDirectPrint", -12},
+    {L"StatusNotification", -13}, {L"NotCorrespond", -14}, {L"VersionNotSame", -14},
+    {L"InvalidFile", -14},  {L"ModeNotChanged", -14},  {L"OtherError", -14},
+    {L"SchemaError", -14},  {L"DowngradeInquiry", -15}, {L"UpdateSkip", -16},
+    {L"WebContentsUpdater", -17}, {L"HIDNotification", -18},
+};
+
+constexpr const wchar_t* kConnectTest = L"ConnectCommunicationTest";
+constexpr const wchar_t* kSendTest = L"CommunicationTestSend";
+constexpr const wchar_t* kReceiveTest = L"CommunicationTestReceive";
+
+// The unsigned decimal number at the start of a text; 0 when it has none.
+unsigned long LeadingNumber(const std::wstring& text) {
+    unsigned long value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            break;
+        }
+        value = value * 10 + static_cast<unsigned long>(c - L'0');
+    }
+    return value;
+}
+
+std::wstring DigitsOf(const std::wstring& text) {
+    std::wstring digits;
+    for (const wchar_t c : text) {
+        if (c >= L'0' && c <= L'9') {
+            digits.push_back(c);
+        }
+    }
+    return digits;
+}
+
+}  // namespace
+
+CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model) {
+    for (const wchar_t* name : kEndStateNames) {
+        commonStates[name] = std::make_unique<CSimpleState>(kResultIdle);
+    }
+    testStates[kConnectTest] = std::make_unique<CConnectState>(model, kSendTest);
+    testStates[kSendTest] = std::make_unique<CCommunicationTestSend>(model, kReceiveTest);
+    testStates[kReceiveTest] = std::make_unique<CCommunicationTestReceive>(model, kResultNormalEnd);
+
+    startPoints[L"Idle"] = L"1";
+    startPoints[L"SelfUpdating"] = L"1";
+    for (const wchar_t* name : kBusyNames) {
+        startPoints[name] = name;
+    }
+    for (const wchar_t* name :
+         {L"SchemaError", L"ModelNameFailed", L"VersionFailed", L"StatusFailed", L"OtherError"}) {
+        startPoints[name] = kResultOtherError;
+    }
+    for (const wchar_t* part : {L"2", L"3", L"4"}) {
+        startPoints[part] = L"2";
+    }
+    startPoints[L"5"] = L"5";
+    for (const wchar_t* part : {L"6", L"7", L"8", L"9", L"10"}) {
+        startPoints[part] = L"6";
+    }
+    for (const ProgressCode& entry : kProgressCodes) {
+        progressCodes[entry.name] = std::to_wstring(entry.code);
+    }
+}
+
+CUpdateController::~CUpdateController() = default;
+
+std::vector<std::wstring> CUpdateController::CollectTargets() {
+    std::vector<std::wstring> hosts;
+    model->GetHostNameList(hosts);
+    std::vector<std::wstring> targets;
+    for (std::wstring& host : hosts) {
+        if (model->GetDeviceValue(host, L"update") == L"true") {
+            targets.push_back(std::move(host));
+        }
+    }
+    return targets;
+}
+
+bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
+    if (policy != nullptr) {
+        downgradePolicy = policy;
+    }
+    const std::vector<std::wstring> targets = CollectTargets();
+    if (targets.empty()) {
+        return false;
+    }
+    for (const std::wstring& target : targets) {
+        model->SetDeviceValue(target, L"progress", L"0");
+    }
+    try {
+        std::thread(routine, this).detach();
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
+bool CUpdateController::StartCommunicationTest() {
+    try {
+        if (!model->TryBeginBusy()) {
+            return false;
+        }
+        bool started = false;
+        try {
+            started = StartWorker(&CUpdateController::TestThread, nullptr);
+        } catch (...) {
+            started = false;
+        }
+        if (!started) {
+            model->EndBusy();
+        }
+        return started;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CUpdateController::StartUpdate(const wchar_t* policy) {
+    if (policy == nullptr) {
+        return false;
+    }
+    const std::wstring_view text(policy);
+    if (text != L"skip" && text != L"update" && text != L"inquiry") {
+        return false;
+    }
+    try {
+        if (!model->TryBeginBusy()) {
+            return false;
+        }
+        bool started = false;
+        try {
+            started = BuildUpdatePlan() && StartWorker(&CUpdateController::UpdateThread, policy);
+        } catch (...) {
+            started = false;
+        }
+        if (!started) {
+            model->EndBusy();
+        }
+        return started;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CUpdateController::AnswerInquiry(const wchar_t* answer) {
+    if (answer == nullptr) {
+        return false;
+    }
+    const std::wstring_view text(answer);
+    if (text != L"skip" && text != L"update") {
+        return false;
+    }
+    try {
+        if (!inquiryPending.TryConsume()) {
+            return false;
+        }
+        model->SetDeviceValue(inquiryHost, L"progress", L"0");
+        inquiryAnswer = text;
+        inquiryAnswered.Set();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void CUpdateController::TestThread(CUpdateController* self) {
+    try {
+        for (const std::wstring& target : self->CollectTargets()) {
+            self->TestDevice(target, true);
+        }
+    } catch (...) {
+        // Nothing leaves the worker; the token is given back below in every case.
+    }
+    self->model->EndBusy();
+}
+
+void CUpdateController::UpdateThread(CUpdateController* self) {
+    try {
+        const CUpdateImagePart* backup = self->model->FindImagePart(L"BackupSettingValue");
+        const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
+        for (const std::wstring& target : self->CollectTargets()) {
+            try {
+                self->TestDevice(target, false);
+                const std::wstring status = self->model->GetDeviceValue(target, L"accesstest");
+                const auto start = self->startPoints.find(status);
+                const std::wstring startName =
+                    start != self->startPoints.end() ? start->second : L"1";
+                self->model->SetDeviceValue(target, L"afterversion", imageVersion);
+                if (IsDeviceNewer(imageVersion, self->model->GetDeviceValue(target, L"version")) &&
+                    self->ResolveDowngrade(target) == L"skip") {
+                    self->ReportUpdateProgress(L"UpdateSkip", target);
+                    continue;
+                }
+                self->UpdateDevice(target, startName);
+            } catch (...) {
+                self->ReportUpdateProgress(kResultOtherError, target);
+            }
+        }
+    } catch (...) {
+    }
+    self->model->EndBusy();
+}
+
+std::wstring CUpdateController::ExecuteGuarded(CState& state, const std::wstring& host) {
+    try {
+        return state.Execute(host);
+    } catch (...) {
+        return kResultOtherError;
+    }
+}
+
+void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress) {
+    std::wstring name = kConnectTest;
+    std::wstring key;
+    while (name != kResultIdle) {
+        if (reportProgress) {
+            ReportTestProgress(name, host);
+        }
+        CState& state = LookupState(testStates, name, key);
+        name = ExecuteGuarded(state, host);
+    }
+    if (key != kResultNormalEnd) {
+        model->SetDeviceValue(host, L"accesstest",
+                              startPoints.count(key) != 0 ? key : std::wstring(kResultOtherError));
+    }
+}
+
+void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start) {
+    std::wstring name = start;
+    std::wstring key;
+    while (name != kResultIdle) {
+        ReportUpdateProgress(name, host);
+        CState& state = LookupState(updateStates, name, key);
+        name = ExecuteGuarded(state, host);
+    }
+}
+
+std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
+    std::wstring decision = downgradePolicy;
+    if (decision == L"inquiry") {
+        inquiryHost = host;
+        ReportUpdateProgress(L"DowngradeInquiry", host);
+        inquiryPending.Set();
+        inquiryAnswered.Wait();
+        decision = inquiryAnswer;
+    }
+    return decision;
+}
+
+CState& CUpdateController::LookupState(CStateTable& table, const std::wstring& name,
+                                       std::wstring& key) {
+    if (auto it = table.find(name); it != table.end()) {
+        key = name;
+        return *it->second;
+    }
+    if (auto it = commonStates.find(name); it != commonStates.end()) {
+        key = name;
+        return *it->second;
+    }
+    key = kResultOtherError;
+    return *commonStates.at(kResultOtherError);
+}
+
+void CUpdateController::ReportTestProgress(const std::wstring& name, const std::wstring& host) {
+    std::wstring value;
+    if (name == kConnectTest) {
+        value = L"20";
+    } else if (name == kSendTest) {
+        value = L"40";
+    } else if (name == kReceiveTest) {
+        value = L"60";
+    } else {
+        std::wstring q = name;
+        if (q == kResultNormalEnd) {
+            const std::wstring status = model->GetDeviceValue(host, L"accesstest");
+            if (const auto start = startPoints.find(status); start != startPoints.end()) {
+                q = start->second;
+            }
+            if (progressCodes.count(q) == 0) {
+                q = kResultNormalEnd;
+            }
+        } else if (progressCodes.count(q) == 0) {
+            q = kResultOtherError;
+        }
+        value = progressCodes.at(q);
+    }
+    model->SetDeviceValue(host, L"progress", value);
+}
+
+void CUpdateController::ReportUpdateProgress(const std::wstring& name, const std::wstring& host) {
+    std::wstring value;
+    if (const auto code = progressCodes.find(name); code != progressCodes.end()) {
+        value = code->second;
+    } else {
+        const unsigned long rows = updateStates.size() + 1;
+        value = std::to_wstring(LeadingNumber(name) * 100UL / rows);
+    }
+    model->SetDeviceValue(host, L"progress", value);
+}
+
+bool CUpdateController::IsDeviceNewer(const std::wstring& imageVersion,
+                                      const std::wstring& deviceVersion) {
+    std::wstring image = DigitsOf(imageVersion);
+    std::wstring device = DigitsOf(deviceVersion);
+    if (deviceVersion.empty()) {
+        return false;
+    }
+    const std::size_t length = std::max(image.size(), device.size());
+    image.resize(length, L'0');
+    device.resize(length, L'0');
+    return device > image;
+}
+
+int CUpdateController::HighestPartNumber() {
+    std::wstring highest = L"0";
+    if (const CUpdateImagePartList* parts = model->GetImageParts()) {
+        for (const auto& part : *parts) {
+            const std::wstring number = part->GetNumber();
+            if (number.size() > highest.size() ||
+                (number.size() == highest.size() && !(number < highest))) {
+                highest = number;
+            }
+        }
+    }
+    return static_cast<int>(std::wcstol(highest.c_str(), nullptr, 10));
+}
+
+void CUpdateController::AddPartState(const std::wstring& key, const std::wstring& next,
+                                     bool restartWait) {
+    const CUpdateImagePartList* parts = model->GetImageParts();
+    std::vector<const CUpdateImagePart*> matching;
+    if (parts != nullptr) {
+        for (const auto& part : *parts) {
+            if (part->GetNumber() == key) {
+                matching.push_back(part.get());
+            }
+        }
+    }
+    if (matching.empty()) {
+        updateStates[key] = std::make_unique<CSimpleState>(next);
+        return;
+    }
+    auto state = std::make_unique<CUpdateState>(model, next, restartWait);
+    for (const CUpdateImagePart* part : matching) {
+        state->AddImagePart(part);
+    }
+    updateStates[key] = std::move(state);
+}
+
+bool CUpdateController::BuildUpdatePlan() {
+    updateStates.clear();
+    const int n = HighestPartNumber();
+    for (int i = 3; i <= n; ++i) {
+        if (i == 6) {
+            continue;
+        }
+        const std::wstring next = i == n ? std::wstring(kResultNormalEnd) : std::to_wstring(i + 1);
+        AddPartState(std::to_wstring(i), next, i == 5);
+    }
+    if (!updateStates.empty()) {
+        updateStates[L"1"] =
+            std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
+        updateStates[L"2"] = std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
+        updateStates[L"6"] = std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
+    }
+    return !updateStates.empty();
+}
+
+}  // namespace talbo::tesk::vorta

@@ -1,0 +1,11 @@
+#pragma once
+// Result names shared by the states and the controller.
+
+namespace talbo::tesk::vorta {
+
+inline constexpr const wchar_t* kResultTimeOut = L"TimeOut";
+inline constexpr const wchar_t* kResultOtherError = L"OtherError";
+inline constexpr const wchar_t* kResultIdle = L"Idle";
+inline constexpr const wchar_t* kResultNormalEnd = L"NormalEnd";
+
+}  // namespace talbo::tesk::vorta
