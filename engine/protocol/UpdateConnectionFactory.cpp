@@ -1,20 +1,35 @@
 #include "engine/protocol/UpdateConnectionFactory.h"
 
+#include <curl/curl.h>
+#include <libxml/parser.h>
+
+#include "engine/protocol/CHttpConnection.h"
+#include "engine/protocol/CHttpRequestBuilder.h"
+
 namespace talbo::tesk::vorta {
 
-// Stand-ins until the HTTP transport and the request documents exist.
-std::unique_ptr<CConnection> MakeUpdateConnection(const std::wstring& /*hostName*/) { return {}; }
-
-const std::wstring& ResponseSchemaText() {
-    static const std::wstring schema;
-    return schema;
+std::unique_ptr<CConnection> MakeUpdateConnection(const std::wstring& hostName) {
+    try {
+        return std::make_unique<CHttpConnection>(
+            std::make_unique<CHttpRequestBuilder>(L"POST", L"firmware-update", L"firmware-update"),
+            hostName, L"TALBO Vorta Firmware Update Tool", L"client", L"Tz8wq3-k");
+    } catch (...) {
+        return {};
+    }
 }
 
-}  // namespace talbo::tesk::vorta
+bool InitializeProtocolLibraries() {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        return false;
+    }
+    xmlInitParser();
+    return true;
+}
 
-namespace talbo::tesk::vorta {
-
-bool InitializeProtocolLibraries() { return true; }
-void ShutdownProtocolLibraries() {}
+void ShutdownProtocolLibraries() {
+    curl_global_cleanup();
+    // libxml2 is left initialised: its global clean-up is unsafe while anything else in the
+    // process might still use the library, and it holds nothing that needs releasing here.
+}
 
 }  // namespace talbo::tesk::vorta

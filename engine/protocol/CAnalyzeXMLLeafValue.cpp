@@ -1,0 +1,36 @@
+#include "engine/protocol/CAnalyzeXMLLeafValue.h"
+
+#include "engine/protocol/CXMLParserIF.h"
+
+namespace talbo::tesk::vorta {
+
+std::wstring SelectAttributeValue(const CXMLParserIF* parser, const std::wstring& elementName,
+                                  const std::wstring& attributeName) {
+    std::wstring value;
+    if (parser != nullptr) {
+        parser->GetAttribute(elementName, attributeName, value);
+    }
+    return value;
+}
+
+std::wstring SelectElementText(const CXMLParserIF* parser, const std::wstring& elementName) {
+    std::wstring text;
+    if (parser != nullptr) {
+        parser->GetText(elementName, text);
+    }
+    return text;
+}
+
+std::wstring CAnalyzeXMLLeafValue::Analyze(const CXMLParserIF* parser) const {
+    return SelectValue(parser);
+}
+
+std::wstring CAnalyzeXMLLeafValueAttribute::SelectValue(const CXMLParserIF* parser) const {
+    return SelectAttributeValue(parser, elementName, attributeName);
+}
+
+std::wstring CAnalyzeXMLLeafValueElement::SelectValue(const CXMLParserIF* parser) const {
+    return SelectElementText(parser, elementName);
+}
+
+}  // namespace talbo::tesk::vorta
