@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "imagegen/ImageSpec.h"
+
+namespace talbo::tesk::vorta::imagegen {
+
+// Writes the image: header, separator byte 0xFF, then every block followed by the block marker.
+// The file appears under its name only when complete (written beside it, then renamed).
+// Returns the problem, or empty text on success.
+std::string WriteImage(const ImageSpec& spec, const std::string& outPath);
+
+}  // namespace talbo::tesk::vorta::imagegen
