@@ -6,12 +6,14 @@
 
 namespace talbo::tesk::vorta {
 
+// The library exports this class's special members; a host that loads the library at run time
+// links none of them, so its copy defines them inline. The slots are the same.
 class CDevInfoIF {
 public:
-    CDevInfoIF();
-    CDevInfoIF(const CDevInfoIF&);
-    CDevInfoIF& operator=(const CDevInfoIF&);
-    virtual ~CDevInfoIF();
+    CDevInfoIF() = default;
+    CDevInfoIF(const CDevInfoIF&) = default;
+    CDevInfoIF& operator=(const CDevInfoIF&) = default;
+    virtual ~CDevInfoIF() = default;
     virtual const wchar_t* GetValue(const wchar_t* key) = 0;
 };
 
