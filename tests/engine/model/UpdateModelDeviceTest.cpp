@@ -197,6 +197,7 @@ TEST_F(UpdateModelDeviceTest, ConnectionTableHoldsTheLastConnectionMade) {
     ASSERT_TRUE(host.AddDevice(L"dev"));
     EXPECT_EQ(model.GetConnection(L"dev"), nullptr);
     CConnection* first = model.CreateUpdateConnection(L"dev");
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(model.GetConnection(L"dev"), first);
     CConnection* second = model.CreateUpdateConnection(L"dev");
     EXPECT_EQ(model.GetConnection(L"dev"), second);
