@@ -1,0 +1,266 @@
+#include "engine/jobs/CUpdateController.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "FakeFleetModel.h"
+
+namespace tv = talbo::tesk::vorta;
+using tv::testing::FakeDevice;
+using tv::testing::FakeFleetModel;
+
+namespace {
+
+// Polls until the model's busy token is free again (the job gave it back) or a deadline passes.
+bool WaitForJobEnd(FakeFleetModel& model) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!model.IsBusy()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+bool WaitForProgress(FakeFleetModel& model, const std::wstring& host, const std::wstring& value) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (model.GetDeviceValue(host, L"progress") == value) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+std::vector<std::wstring> Types(const std::vector<FakeDevice::Request>& requests) {
+    std::vector<std::wstring> out;
+    for (const auto& r : requests) {
+        out.push_back(r.partName.empty() ? r.type : r.type + L":" + r.partName);
+    }
+    return out;
+}
+
+void Busy(FakeDevice& device, const wchar_t* app) {
+    device.status = L"AnotherApp";
+    device.appName = app;
+}
+
+void Broken(FakeDevice& device, const wchar_t* progress) {
+    device.status = L"Broken";
+    device.brokenProgress = progress;
+}
+
+class UpdateControllerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { tv::InitializeProtocolLibraries(); }
+
+    void RunTest() {
+        ASSERT_TRUE(controller.StartCommunicationTest());
+        ASSERT_TRUE(WaitForJobEnd(model));
+    }
+    void RunUpdate(const wchar_t* policy) {
+        ASSERT_TRUE(controller.StartUpdate(policy));
+        ASSERT_TRUE(WaitForJobEnd(model));
+    }
+
+    FakeFleetModel model;
+    tv::CUpdateController controller{&model};
+};
+
+}  // namespace
+
+TEST_F(UpdateControllerTest, CommunicationTestRecordsEachDevicesOutcome) {
+    model.Add(L"idle");
+    model.Add(L"gone").reachable = false;
+    Busy(model.Add(L"printing"), L"Print");
+    model.Add(L"other-tool").status = L"AnotherUpdating";
+    Broken(model.Add(L"broken"), L"5");
+    model.Add(L"refusing").informationFailure = L"VersionFailed";
+    Busy(model.Add(L"odd-app"), L"print");
+    model.values[L"gone"][L"modelname"] = L"kept";
+    RunTest();
+
+    EXPECT_EQ(model.ProgressHistory(L"idle"),
+              (std::vector<std::wstring>{L"0", L"20", L"40", L"60", L"100"}));
+    EXPECT_EQ(model.GetDeviceValue(L"idle", L"modelname"), L"QX-Vorta-1000");
+    EXPECT_EQ(model.GetDeviceValue(L"idle", L"version"), L"Ver.3.00TC");
+    EXPECT_EQ(model.GetDeviceValue(L"idle", L"accesstest"), L"Idle");
+
+    EXPECT_EQ(model.GetDeviceValue(L"gone", L"progress"), L"-3");
+    EXPECT_EQ(model.GetDeviceValue(L"gone", L"accesstest"), L"TimeOut");
+    EXPECT_EQ(model.GetDeviceValue(L"gone", L"modelname"), L"kept");  // unreachable keeps values
+
+    EXPECT_EQ(model.GetDeviceValue(L"printing", L"progress"), L"-5");
+    EXPECT_EQ(model.GetDeviceValue(L"printing", L"accesstest"), L"Print");
+    EXPECT_EQ(model.GetDeviceValue(L"other-tool", L"progress"), L"-4");
+    EXPECT_EQ(model.GetDeviceValue(L"broken", L"progress"), L"100");
+    EXPECT_EQ(model.GetDeviceValue(L"broken", L"accesstest"), L"5");
+    EXPECT_EQ(model.GetDeviceValue(L"refusing", L"progress"), L"-14");
+    EXPECT_EQ(model.GetDeviceValue(L"refusing", L"accesstest"), L"VersionFailed");
+    EXPECT_EQ(model.GetDeviceValue(L"refusing", L"modelname"), L"");
+    EXPECT_EQ(model.GetDeviceValue(L"odd-app", L"progress"), L"-14");  // names match exactly
+}
+
+TEST_F(UpdateControllerTest, StartRulesAndBusyToken) {
+    EXPECT_FALSE(controller.StartCommunicationTest());  // no device at all
+    model.Add(L"a");
+    model.values[L"a"][L"update"] = L"false";
+    EXPECT_FALSE(controller.StartCommunicationTest());  // no target
+    EXPECT_FALSE(model.IsBusy());
+    model.values[L"a"][L"update"] = L"true";
+    model.AddCarriedImageParts();
+    for (const wchar_t* bad : {L"Skip", L"", L"inquiry ", L"UPDATE"}) {
+        EXPECT_FALSE(controller.StartUpdate(bad));
+    }
+    EXPECT_FALSE(controller.StartUpdate(nullptr));
+    EXPECT_FALSE(model.IsBusy());
+
+    ASSERT_TRUE(model.TryBeginBusy());  // another job or a model change holds the token
+    EXPECT_FALSE(controller.StartCommunicationTest());
+    EXPECT_FALSE(controller.StartUpdate(L"skip"));
+    model.EndBusy();
+
+    EXPECT_FALSE(controller.AnswerInquiry(L"update"));  // nothing waits
+    EXPECT_FALSE(controller.AnswerInquiry(L"inquiry"));
+    EXPECT_FALSE(controller.AnswerInquiry(nullptr));
+}
+
+TEST_F(UpdateControllerTest, ImageWithoutPartsAboveTwoHasNothingToSend) {
+    model.Add(L"a");
+    model.AddPart(L"1", L"BackupSettingValue");
+    model.AddPart(L"2", L"ReChangeMode");
+    EXPECT_FALSE(controller.StartUpdate(L"update"));
+    EXPECT_FALSE(model.IsBusy());
+}
+
+TEST_F(UpdateControllerTest, FullRewriteFollowsThePlanAndReportsEveryStep) {
+    model.Add(L"dev");
+    model.AddCarriedImageParts();
+    RunUpdate(L"skip");
+
+    EXPECT_EQ(Types(model.Requests(L"dev")),
+              (std::vector<std::wstring>{
+                  L"GetInformation", L"ChangeMode:BackupSettingValue", L"GetInformation",
+                  L"ChangeMode:ReChangeMode", L"Update:CopyWritableRegion",
+                  L"Update:WriteUpdateBootStrap", L"Update:Reboot", L"GetInformation",
+                  L"ChangeMode:ReChangeMode", L"Update:WriteNewKernel", L"Update:WriteNewRootfs",
+                  L"Update:WriteNewWritableRegion", L"Update:WriteNewSnapShot",
+                  L"Update:WriteNewBootStrap"}));
+    EXPECT_EQ(model.ProgressHistory(L"dev"),
+              (std::vector<std::wstring>{L"0", L"8", L"16", L"25", L"33", L"41", L"50", L"58",
+                                         L"66", L"75", L"83", L"91", L"100"}));
+    EXPECT_EQ(model.GetDeviceValue(L"dev", L"afterversion"), L"Ver.3.01TC");
+    EXPECT_EQ(model.GetDeviceValue(L"dev", L"sendfile"), L"WriteNewBootStrap");
+
+    RunTest();  // the next test reads the new version
+    EXPECT_EQ(model.GetDeviceValue(L"dev", L"version"), L"Ver.3.01TC");
+}
+
+TEST_F(UpdateControllerTest, InterruptedUpdatesResumeAtTheirStep) {
+    struct Case {
+        const wchar_t* progress;
+        const wchar_t* firstStep;  // first progress value after the reset
+    };
+    const Case cases[] = {{L"2", L"16"}, {L"4", L"16"}, {L"5", L"41"}, {L"6", L"50"},
+                          {L"7", L"50"}, {L"10", L"50"}, {L"11", L"8"}, {L"x", L"8"}};
+    model.AddCarriedImageParts();
+    for (const Case& c : cases) {
+        const std::wstring host = std::wstring(L"broken-") + c.progress;
+        Broken(model.Add(host), c.progress);
+    }
+    RunUpdate(L"skip");
+    for (const Case& c : cases) {
+        const std::wstring host = std::wstring(L"broken-") + c.progress;
+        const auto history = model.ProgressHistory(host);
+        ASSERT_GE(history.size(), 2u) << c.progress;
+        EXPECT_EQ(history[1], c.firstStep) << c.progress;
+        EXPECT_EQ(history.back(), L"100") << c.progress;
+    }
+}
+
+TEST_F(UpdateControllerTest, DowngradePolicies) {
+    model.AddCarriedImageParts();
+    model.Add(L"newer").version = L"Ver.3.02TC";
+    RunUpdate(L"skip");
+    EXPECT_EQ(model.GetDeviceValue(L"newer", L"progress"), L"-16");
+    EXPECT_EQ(Types(model.Requests(L"newer")), (std::vector<std::wstring>{L"GetInformation"}));
+
+    RunUpdate(L"update");
+    EXPECT_EQ(model.GetDeviceValue(L"newer", L"progress"), L"100");
+}
+
+TEST_F(UpdateControllerTest, InquiryWaitsForOneAnswerPerDevice) {
+    model.AddCarriedImageParts();
+    model.Add(L"first").version = L"Ver.3.10TC";
+    model.Add(L"second").version = L"Ver.4";
+    ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
+
+    ASSERT_TRUE(WaitForProgress(model, L"first", L"-15"));
+    EXPECT_FALSE(controller.AnswerInquiry(L"Update"));
+    EXPECT_TRUE(controller.AnswerInquiry(L"skip"));
+    EXPECT_FALSE(controller.AnswerInquiry(L"skip"));  // one inquiry takes one answer
+
+    ASSERT_TRUE(WaitForProgress(model, L"second", L"-15"));
+    EXPECT_EQ(model.GetDeviceValue(L"first", L"progress"), L"-16");
+    EXPECT_TRUE(controller.AnswerInquiry(L"update"));
+    ASSERT_TRUE(WaitForJobEnd(model));
+    EXPECT_EQ(model.GetDeviceValue(L"second", L"progress"), L"100");
+    const auto history = model.ProgressHistory(L"second");
+    EXPECT_NE(std::find(history.begin(), history.end(), L"-15"), history.end());
+}
+
+TEST_F(UpdateControllerTest, FailuresEndOneDeviceAndTheJobGoesOn) {
+    model.AddCarriedImageParts();
+    struct Case {
+        const wchar_t* host;
+        const wchar_t* part;
+        const wchar_t* reason;
+        const wchar_t* progress;
+    };
+    const Case refusals[] = {
+        {L"cm-invalid", L"BackupSettingValue", L"InvalidFile", L"-14"},
+        {L"cm-another", L"ReChangeMode", L"AnotherUpdating", L"-4"},
+        {L"cm-modenot", L"BackupSettingValue", L"ModeNotChanged", L"-14"},
+        {L"up-modenot", L"WriteNewKernel", L"ModeNotChanged", L"-14"},
+        {L"up-print", L"WriteNewRootfs", L"AnotherApp:Print", L"-5"},
+        {L"up-hid", L"Reboot", L"AnotherApp:HIDNotification", L"-18"},
+        {L"up-version", L"CopyWritableRegion", L"VersionNotSame", L"-14"},
+    };
+    for (const Case& c : refusals) {
+        model.Add(c.host).refusals[c.part] = c.reason;
+    }
+    model.Add(L"never-back").comesBackAfterRestart = false;
+    model.Add(L"back-busy").statusAfterRestart = L"AnotherUpdating";
+    model.Add(L"http-500").httpStatus = 500;
+    model.Add(L"fine");
+    RunUpdate(L"update");
+
+    for (const Case& c : refusals) {
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"progress"), c.progress) << c.host;
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"sendfile").empty(),
+                  std::wstring(c.part) == L"BackupSettingValue" || std::wstring(c.part) == L"ReChangeMode")
+            << c.host;
+    }
+    EXPECT_EQ(model.GetDeviceValue(L"never-back", L"progress"), L"-3");
+    // Test and change mode, then the first probe and the two retries, then nothing more.
+    EXPECT_EQ(model.Device(L"never-back").opens, 2 + 3);
+    EXPECT_EQ(model.GetDeviceValue(L"back-busy", L"progress"), L"-4");
+    EXPECT_EQ(model.GetDeviceValue(L"http-500", L"progress"), L"-3");
+    EXPECT_EQ(model.GetDeviceValue(L"fine", L"progress"), L"100");
+}
+
+TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {
+    using tv::CUpdateController;
+    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.1"));     // 301 < 310
+    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.02TC"));
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.01TC"));
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.00TC"));
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3"));       // 301 > 300
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L""));
+    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.1"));
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.0"));
+}
