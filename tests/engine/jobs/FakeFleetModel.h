@@ -155,9 +155,12 @@ public:
         static const std::wregex typePattern(L"<request type=\"([A-Za-z]+)\">");
         std::regex_search(document, match, typePattern);
         const std::lock_guard<std::recursive_mutex> guard(fleet.lock);
+        if (!Device().reachable) {
+            return -1;
+        }
         Device().requests.push_back({match[1].str(), part != nullptr ? part->GetName() : L""});
-        pending = Answer(match[1].str(), part);
-        return Device().reachable ? 0 : -1;
+        pending = Answer(match[1].str(), part);  // a restart begins after this answer
+        return 0;
     }
 
     int Receive(ByteSequence& bytes) override {
