@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "engine/interface/ModuleLoadGuard.h"
+#include "engine/jobs/CUpdateController.h"
 #include "engine/model/CUpdateModel.h"
 #include "engine/protocol/UpdateConnectionFactory.h"
 
@@ -19,7 +20,7 @@ public:
     CVortaModule() noexcept {
         try {
             model.emplace();
-            // The controller is made here, after the model it works on.
+            controller.emplace(&*model);
             if (!guard.Acquire()) {
                 TearDown();
                 return;
@@ -41,10 +42,12 @@ public:
     ~CVortaModule() { TearDown(); }
 
     CUpdateModelExport* Model() noexcept { return model ? &*model : nullptr; }
+    CUpdateControllerExport* Controller() noexcept { return controller ? &*controller : nullptr; }
 
 private:
     void TearDown() noexcept {
         // The controller goes first, before the model it uses.
+        controller.reset();
         model.reset();
         if (protocolReady) {
             ShutdownProtocolLibraries();
@@ -55,6 +58,7 @@ private:
 
     CModuleLoadGuard guard;
     std::optional<CUpdateModel> model;
+    std::optional<CUpdateController> controller;
     bool protocolReady = false;
 };
 
@@ -63,6 +67,10 @@ CVortaModule theModule;
 }  // namespace
 
 }  // namespace talbo::tesk::vorta
+
+extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateControllerExport* getVortaUpdateController() {
+    return talbo::tesk::vorta::theModule.Controller();
+}
 
 extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateModelExport* getVortaUpdateModel() {
     return talbo::tesk::vorta::theModule.Model();

@@ -59,9 +59,19 @@ protected:
     vorta_test::ScopedTempDir dir;
 };
 
-TEST_F(HostAbiTest, EntryPointGivesTheSameModelEveryCall) {
+TEST_F(HostAbiTest, EntryPointsGiveTheSameObjectsEveryCall) {
     EXPECT_EQ(Module().getModel(), model);
     EXPECT_EQ(Module().getModel(), model);
+    using talbo::tesk::vorta::GetVortaUpdateControllerFn;
+    const auto getController = reinterpret_cast<GetVortaUpdateControllerFn>(
+        ::dlsym(Module().handle, "getVortaUpdateController"));
+    ASSERT_NE(getController, nullptr);
+    auto* controller = getController();
+    ASSERT_NE(controller, nullptr);
+    EXPECT_EQ(getController(), controller);
+    // Calls through the host's own declarations reach the right slots.
+    EXPECT_FALSE(controller->StartUpdate(L"Skip"));
+    EXPECT_FALSE(controller->AnswerInquiry(L"update"));
     EXPECT_EQ(::dlsym(Module().handle, "CUpdateModel"), nullptr);
 }
 

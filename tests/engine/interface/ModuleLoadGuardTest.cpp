@@ -46,7 +46,7 @@ protected:
         }
     }
 
-    // A probe's report: "model=ok", "model=null", or what went wrong.
+    // A probe's report: "engine=ok", "engine=null", or what went wrong.
     static std::string LoadOnce() {
         ProbeProcess probe(VORTA_MODULE_PROBE_PATH, VORTA_MODULE_PATH, false);
         const std::string report = probe.ReadLine().value_or("no report");
@@ -61,7 +61,7 @@ protected:
     static bool LoadSucceedsBeforeDeadline() {
         const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
         while (Clock::now() < deadline) {
-            if (LoadOnce() == "model=ok") {
+            if (LoadOnce() == "engine=ok") {
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));  // poll interval
@@ -73,10 +73,10 @@ protected:
 TEST_F(ModuleLoadGuardTest, SecondProcessIsRefusedUntilTheFirstExits) {
     ProbeProcess holder(VORTA_MODULE_PROBE_PATH, VORTA_MODULE_PATH, true);
     ASSERT_TRUE(holder.Started());
-    ASSERT_EQ(holder.ReadLine(), "model=ok");
+    ASSERT_EQ(holder.ReadLine(), "engine=ok");
 
-    EXPECT_EQ(LoadOnce(), "model=null");
-    EXPECT_EQ(LoadOnce(), "model=null") << "a refused load must not free the guard";
+    EXPECT_EQ(LoadOnce(), "engine=null");
+    EXPECT_EQ(LoadOnce(), "engine=null") << "a refused load must not free the guard";
 
     holder.CloseInput();
     const std::optional<int> status = holder.Wait();
@@ -87,8 +87,8 @@ TEST_F(ModuleLoadGuardTest, SecondProcessIsRefusedUntilTheFirstExits) {
 
 TEST_F(ModuleLoadGuardTest, UnloadReleasesTheGuardWhileTheProcessLives) {
     ProbeProcess holder(VORTA_MODULE_PROBE_PATH, VORTA_MODULE_PATH, true);
-    ASSERT_EQ(holder.ReadLine(), "model=ok");
-    EXPECT_EQ(LoadOnce(), "model=null");
+    ASSERT_EQ(holder.ReadLine(), "engine=ok");
+    EXPECT_EQ(LoadOnce(), "engine=null");
 
     ASSERT_TRUE(holder.Send("unload"));
     ASSERT_EQ(holder.ReadLine(), "unloaded");
@@ -97,7 +97,7 @@ TEST_F(ModuleLoadGuardTest, UnloadReleasesTheGuardWhileTheProcessLives) {
 
 TEST_F(ModuleLoadGuardTest, KilledHolderLeavesNoGuardBehind) {
     ProbeProcess holder(VORTA_MODULE_PROBE_PATH, VORTA_MODULE_PATH, true);
-    ASSERT_EQ(holder.ReadLine(), "model=ok");
+    ASSERT_EQ(holder.ReadLine(), "engine=ok");
     holder.Kill();
     ASSERT_TRUE(holder.Wait().has_value());
     EXPECT_TRUE(LoadSucceedsBeforeDeadline());

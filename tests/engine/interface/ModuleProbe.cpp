@@ -1,7 +1,7 @@
 // module_probe MODULE [--hold]
 //
-// Loads the engine library like the tool does and prints "model=ok" or "model=null" (or
-// "load-failed"). With --hold it then keeps the library loaded and obeys lines on stdin:
+// Loads the engine library like the tool does and prints "engine=ok" when both entry points
+// answer, "engine=null" when both give null (or "engine=mixed", "load-failed"). With --hold it then keeps the library loaded and obeys lines on stdin:
 // "unload" unloads it and prints "unloaded"; end of input unloads and exits.
 
 #include <dlfcn.h>
@@ -27,8 +27,14 @@ int main(int argc, char** argv) {
     }
     auto getModel = reinterpret_cast<talbo::tesk::vorta::GetVortaUpdateModelFn>(
         ::dlsym(module, "getVortaUpdateModel"));
-    const bool ok = getModel != nullptr && getModel() != nullptr;
-    std::cout << (ok ? "model=ok" : "model=null") << std::endl;
+    auto getController = reinterpret_cast<talbo::tesk::vorta::GetVortaUpdateControllerFn>(
+        ::dlsym(module, "getVortaUpdateController"));
+    const bool modelOk = getModel != nullptr && getModel() != nullptr;
+    const bool controllerOk = getController != nullptr && getController() != nullptr;
+    std::cout << (modelOk && controllerOk     ? "engine=ok"
+                  : !modelOk && !controllerOk ? "engine=null"
+                                              : "engine=mixed")
+              << std::endl;
 
     if (hold) {
         std::string command;
