@@ -272,6 +272,7 @@ TEST(HttpConnectionProxyTest, DeviceIsReachedThroughTheProxyOfTheEnvironment) {
     const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
     vorta_test::ScopedEnv httpProxy("http_proxy", proxyUrl.c_str());
     vorta_test::ScopedEnv noProxy("no_proxy", nullptr);
+    vorta_test::ScopedEnv noProxyUpper("NO_PROXY", nullptr);
 
     std::unique_ptr<CConnection> connection = MakeUpdateConnection(L"vorta-7.invalid");
     ASSERT_NE(nullptr, connection);

@@ -124,9 +124,17 @@ TEST(LibXmlParser, BadInputIsRefusedSilently) {
         L"\"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
         L"<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]><r><c>&d;&d;&d;</c></r>",
     };
+    std::wstring deep;
+    for (int i = 0; i < 100000; ++i) {
+        deep += L"<a>";
+    }
+    for (int i = 0; i < 100000; ++i) {
+        deep += L"</a>";
+    }
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(CreateXMLParser()->Load(deep, L"")) << "nesting beyond the parser's depth limit";
     for (const std::wstring& document : refused) {
         std::unique_ptr<CXMLParserIF> parser = CreateXMLParser();
         EXPECT_FALSE(parser->Load(document, L"")) << std::string(document.begin(), document.end());
