@@ -1,0 +1,259 @@
+// The device page: adding and importing devices, the check boxes as a view of the engine's
+// "update" values, and the access test followed by polling.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+#include "FakeEngine.h"
+#include "WizardDriver.h"
+#include "tool/app/CFilePath.h"
+
+namespace wizardtest {
+namespace {
+
+class DevicePageTest : public WizardTest {
+protected:
+    void SetUp() override {
+        ShowWizard(engine.Access());
+        GoToDevicePage();
+    }
+
+    // A list file in a private folder.
+    QString ListFile(const char* name, const std::string& content) {
+        const QString path = folder.filePath(QString::fromLatin1(name));
+        std::ofstream(path.toStdString(), std::ios::binary) << content;
+        return path;
+    }
+
+    CDeviceListView& List() { return DevicePage().List(); }
+
+    fake::Engine engine;
+    QTemporaryDir folder;
+};
+
+TEST_F(DevicePageTest, AddedDeviceGetsOneCheckedRowAndEnablesNext) {
+    AddDevice(QStringLiteral("dev1.example"));
+    AddDevice(QStringLiteral("dev1.example"));  // already registered: no second row
+    AddDevice(QStringLiteral("192.0.2.7"));
+    ASSERT_EQ(List().RowCount(), 2);
+    EXPECT_EQ(List().Text(0, 0), QStringLiteral("dev1.example"));
+    EXPECT_EQ(List().Text(1, 0), QStringLiteral("192.0.2.7"));
+    EXPECT_TRUE(List().IsChecked(0));
+    EXPECT_TRUE(List().IsChecked(1));
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+    EXPECT_EQ(DevicePage().NameEntry().text(), QStringLiteral("192.0.2.7"));
+    EXPECT_TRUE(answerer.messages.empty());
+}
+
+TEST_F(DevicePageTest, NamesDifferingOnlyInCaseAreTwoDevicesAndTwoRows) {
+    // The engine keys devices by the exact name; one row each keeps rows and devices aligned.
+    AddDevice(QStringLiteral("Dev.example"));
+    AddDevice(QStringLiteral("dev.example"));
+    AddDevice(QStringLiteral("third.example"));
+    ASSERT_EQ(List().RowCount(), 3);
+    EXPECT_EQ(List().Text(1, 0), QStringLiteral("dev.example"));
+    EXPECT_EQ(List().Text(2, 0), QStringLiteral("third.example"));
+}
+
+TEST_F(DevicePageTest, RefusedNamesShowInvalidDeviceNameAndKeepTheEntry) {
+    for (const QString& name :
+         {QStringLiteral("bad_name"), QStringLiteral("has blank"), QString()}) {
+        SCOPED_TRACE(name.toStdString());
+        answerer.Answer(QMessageBox::Ok);
+        AddDevice(name);
+        ASSERT_FALSE(answerer.messages.empty());
+        const SeenMessage& seen = answerer.messages.back();
+        EXPECT_EQ(seen.text, QStringLiteral("Invalid device name\nInput correct device name."));
+        EXPECT_EQ(seen.icon, QMessageBox::Critical);
+        EXPECT_EQ(seen.buttons, QMessageBox::Ok);
+        EXPECT_EQ(seen.caption, Text(L"FSTR-0000"));
+        EXPECT_EQ(DevicePage().NameEntry().text(), name);
+    }
+    EXPECT_EQ(List().RowCount(), 0);
+    EXPECT_FALSE(Dlg().NextButton().isEnabled());
+}
+
+TEST_F(DevicePageTest, NameEntryTakesAtMost254Characters) {
+    QTest::keyClicks(&DevicePage().NameEntry(), QString(300, QLatin1Char('a')));
+    EXPECT_EQ(DevicePage().NameEntry().text().size(), 254);
+}
+
+TEST_F(DevicePageTest, ImportOffersTheListFilterInTheProgramFolderAndAddsEveryName) {
+    const QString good = ListFile("good.txt", "a.example\r\n\r\nb.example\r\n");
+    answerer.ChooseFile(good);
+    Click(DevicePage().BrowseButton());
+    ASSERT_EQ(answerer.fileDialogs.size(), 1u);
+    EXPECT_EQ(answerer.fileDialogs[0].nameFilters,
+              QStringList{QStringLiteral("Device List File(*.txt)")});
+    const auto exeDir = talbo::tesk::vorta::CFilePath::ExecutablePath().parent_path();
+    EXPECT_EQ(answerer.fileDialogs[0].directory, QString::fromStdString(exeDir.string()));
+    ASSERT_EQ(List().RowCount(), 2);
+    EXPECT_EQ(List().Text(1, 0), QStringLiteral("b.example"));
+    EXPECT_EQ(DevicePage().FileEntry().text(), good);
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+}
+
+TEST_F(DevicePageTest, RefusedListFileShowsInvalidFileAndKeepsThePathShownBefore) {
+    const QString good = ListFile("good.txt", "a.example\n");
+    answerer.ChooseFile(good);
+    Click(DevicePage().BrowseButton());
+    ASSERT_EQ(DevicePage().FileEntry().text(), good);
+
+    const struct {
+        const char* name;
+        const char* content;
+    } refused[] = {{"bad-line.txt", "c.example\nbad name\nd.example\n"},
+                   {"empty-lines.txt", "\r\n\r\n\n"}};
+    for (const auto& file : refused) {
+        SCOPED_TRACE(file.name);
+        answerer.ChooseFile(ListFile(file.name, file.content));
+        answerer.Answer(QMessageBox::Ok);
+        const std::size_t before = answerer.messages.size();
+        Click(DevicePage().BrowseButton());
+        ASSERT_EQ(answerer.messages.size(), before + 1);
+        EXPECT_EQ(answerer.messages.back().text,
+                  QStringLiteral("Invalid file.\nSelect the correct file."));
+        EXPECT_EQ(answerer.messages.back().icon, QMessageBox::Critical);
+        EXPECT_EQ(DevicePage().FileEntry().text(), good);
+        EXPECT_EQ(List().RowCount(), 1);
+    }
+}
+
+TEST_F(DevicePageTest, CancelledFileDialogChangesNothing) {
+    answerer.ChooseFile(QString());
+    Click(DevicePage().BrowseButton());
+    EXPECT_EQ(answerer.fileDialogs.size(), 1u);
+    EXPECT_TRUE(DevicePage().FileEntry().text().isEmpty());
+    EXPECT_TRUE(answerer.messages.empty());
+}
+
+TEST_F(DevicePageTest, CheckBoxesMirrorTheUpdateValueBothWaysAndAcrossPages) {
+    AddDevice(QStringLiteral("a.example"));
+    AddDevice(QStringLiteral("b.example"));
+    SetRowChecked(List(), 0, false);
+    EXPECT_EQ(engine.model.At(L"a.example").values[L"update"], L"false");
+
+    // The update page shows the same, and its own change comes back here.
+    GoToUpdatePage();
+    CDeviceListView& updateList = UpdatePage().List();
+    ASSERT_EQ(updateList.RowCount(), 2);
+    EXPECT_FALSE(updateList.IsChecked(0));
+    EXPECT_TRUE(updateList.IsChecked(1));
+    SetRowChecked(updateList, 1, false);
+    SetRowChecked(updateList, 0, true);
+    EXPECT_EQ(engine.model.At(L"b.example").values[L"update"], L"false");
+    Click(Dlg().BackButton());
+    EXPECT_TRUE(List().IsChecked(0));
+    EXPECT_FALSE(List().IsChecked(1));
+
+    // A change in the engine shows at the next activation.
+    engine.model.At(L"a.example").values[L"update"] = L"false";
+    engine.model.At(L"b.example").values[L"update"] = L"true";
+    GoToUpdatePage();
+    EXPECT_FALSE(updateList.IsChecked(0));
+    EXPECT_TRUE(updateList.IsChecked(1));
+    Click(Dlg().BackButton());
+    EXPECT_FALSE(List().IsChecked(0));
+    EXPECT_TRUE(List().IsChecked(1));
+}
+
+TEST_F(DevicePageTest, AccessTestNeedsACheckedRowAndAnEngineThatStarts) {
+    AddDevice(QStringLiteral("a.example"));
+    SetRowChecked(List(), 0, false);
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().TestButton());
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].text, Text(L"MSG-104"));
+    EXPECT_EQ(answerer.messages[0].icon, QMessageBox::Information);
+    EXPECT_EQ(engine.controller.testStarts, 0);
+
+    SetRowChecked(List(), 0, true);
+    engine.controller.onTest = [] { return false; };  // another job runs
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().TestButton());
+    ASSERT_EQ(answerer.messages.size(), 2u);
+    EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-103"));
+    EXPECT_EQ(answerer.messages[1].icon, QMessageBox::Critical);
+    EXPECT_TRUE(Dlg().CancelButton().isEnabled());
+}
+
+TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnds) {
+    for (const char* host : {"a.example", "b.example", "c.example"}) {
+        AddDevice(QString::fromLatin1(host));
+    }
+    engine.controller.onTest = [this] {
+        fake::Device& a = engine.model.At(L"a.example");
+        a.script = {20, 40};  // holds at 40 until the test lets it finish
+        a.values[L"modelname"] = L"QX-100";
+        a.values[L"version"] = L"Ver.2.00";
+        engine.model.At(L"b.example").script = {20, -3};
+        engine.model.At(L"c.example").script = {100};
+        return true;
+    };
+    Click(DevicePage().TestButton());
+
+    // Running: nothing may close the wizard or change the devices.
+    EXPECT_FALSE(Dlg().BackButton().isEnabled());
+    EXPECT_FALSE(Dlg().NextButton().isEnabled());
+    EXPECT_FALSE(Dlg().CancelButton().isEnabled());
+    EXPECT_FALSE(Dlg().IsCloseEnabled());
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             &List(), &DevicePage().AddButton(), &DevicePage().BrowseButton(),
+             &DevicePage().TestButton(), &DevicePage().NameEntry(), &DevicePage().FileEntry()}) {
+        EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+    }
+    EXPECT_FALSE(Dlg().close());
+    QTest::keyClick(&Dlg(), Qt::Key_Escape);
+    EXPECT_TRUE(Dlg().isVisible());
+
+    // Later rows wait for the first one, even when they have ended already.
+    ASSERT_TRUE(WaitFor([&] { return engine.model.At(L"a.example").script.empty(); }));
+    EXPECT_TRUE(List().Text(1, 3).isEmpty());
+    EXPECT_TRUE(List().Text(2, 3).isEmpty());
+
+    answerer.Answer(QMessageBox::Ok);
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(answerer.WaitForMessages(1));
+    EXPECT_EQ(answerer.messages[0].text, Text(L"MSG-103"));
+    EXPECT_EQ(answerer.messages[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(List().Text(0, 1), QStringLiteral("QX-100"));
+    EXPECT_EQ(List().Text(0, 2), QStringLiteral("Ver.2.00"));
+    EXPECT_EQ(List().Text(0, 3), QStringLiteral("Success"));
+    EXPECT_EQ(List().Text(1, 3), QStringLiteral("Failed to communicate."));
+    EXPECT_EQ(List().Text(2, 3), QStringLiteral("Success"));
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+    EXPECT_TRUE(Dlg().BackButton().isEnabled());
+    EXPECT_TRUE(Dlg().CancelButton().isEnabled());
+    EXPECT_TRUE(Dlg().IsCloseEnabled());
+    EXPECT_TRUE(DevicePage().TestButton().isEnabled());
+}
+
+TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {
+    AddDevice(QStringLiteral("a.example"));
+    AddDevice(QStringLiteral("b.example"));
+    engine.controller.onTest = [this] {
+        engine.model.At(L"a.example").script = {100};
+        engine.model.At(L"b.example").script = {-14};
+        return true;
+    };
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().TestButton());
+    ASSERT_TRUE(answerer.WaitForMessages(1));
+    EXPECT_EQ(List().Text(1, 3), Text(L"STR-006"));
+
+    SetRowChecked(List(), 1, false);
+    engine.controller.onTest = [this] {
+        engine.model.At(L"a.example").script = {60, 100};
+        return true;
+    };
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().TestButton());
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_EQ(answerer.messages[1].text, QStringLiteral("Success."));
+    EXPECT_EQ(answerer.messages[1].icon, QMessageBox::Information);
+    EXPECT_EQ(List().Text(1, 3), Text(L"STR-006"));
+}
+
+}  // namespace
+}  // namespace wizardtest

@@ -1,0 +1,101 @@
+#pragma once
+// A stand-in for the engine behind its exported interfaces: devices with value tables and a
+// scripted progress per device, and a controller whose jobs the test plays by hand. Everything
+// runs on the test's main thread except the image load, which the wizard calls on its worker.
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/interface/CDevInfoIF.h"
+#include "engine/interface/CHostNameIterator.h"
+#include "engine/interface/CUpdateControllerExport.h"
+#include "engine/interface/CUpdateModelExport.h"
+#include "tool/wizard/WizardEngineAccess.h"
+
+namespace fake {
+
+namespace tv = talbo::tesk::vorta;
+
+class Device : public tv::CDevInfoIF {
+public:
+    explicit Device(std::wstring host);
+    const wchar_t* GetValue(const wchar_t* key) override;
+
+    // The next progress value: the front of the script, or the last value once it is used up.
+    int NextProgress();
+
+    std::map<std::wstring, std::wstring> values;
+    std::deque<int> script;
+    int progress = 0;
+};
+
+class Model : public tv::CUpdateModelExport {
+public:
+    bool LoadUpdateImage(const wchar_t* path) override;
+    bool AddDevice(const wchar_t* hostName) override;
+    bool ImportDeviceList(const wchar_t* path) override;
+    tv::CHostNameIterator GetHostNameIterator() override;
+    tv::CDevInfoIF* GetDeviceInfo(const wchar_t* hostName) override;
+    int GetProgress(const wchar_t* hostName) override;
+    bool SetUpdateTarget(const wchar_t* hostName, bool update) override;
+
+    Device* Find(const std::wstring& host);
+    Device& At(const std::wstring& host);  // the device, which must exist
+
+    std::vector<std::unique_ptr<Device>> devices;
+    std::vector<std::pair<std::wstring, bool>> targetCalls;
+};
+
+class Controller : public tv::CUpdateControllerExport {
+public:
+    bool StartCommunicationTest() override;
+    bool StartUpdate(const wchar_t* downgradePolicy) override;
+    bool AnswerInquiry(const wchar_t* answer) override;
+
+    // What a started job does: sets the scripts of the devices; the result is the job's start.
+    std::function<bool()> onTest;
+    std::function<bool(const std::wstring& policy)> onUpdate;
+    std::function<bool(const std::wstring& answer)> onAnswer;
+
+    int testStarts = 0;
+    std::vector<std::wstring> updatePolicies;
+    std::vector<std::wstring> answers;
+};
+
+// The whole stand-in, with the access object the wizard takes.
+class Engine {
+public:
+    Engine();
+
+    WizardEngineAccess Access();
+
+    // Adds a registered device with the given values ("update" defaults to "true").
+    Device& Register(const std::wstring& host,
+                     const std::map<std::wstring, std::wstring>& values = {});
+
+    // The image load: its result, how often it ran, and a gate that holds it until opened.
+    std::atomic<bool> imageLoadResult{true};
+    std::atomic<int> imageLoads{0};
+    void HoldImageLoad();
+    void ReleaseImageLoad();
+
+    Model model;
+    Controller controller;
+
+private:
+    bool LoadImage(const std::filesystem::path& path);
+
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateClosed = false;
+};
+
+}  // namespace fake

@@ -1,0 +1,122 @@
+#include "WizardDriver.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <algorithm>
+
+#include "tool/app/CUIStringTable.h"
+
+namespace wizardtest {
+
+namespace {
+
+constexpr int kPollMs = 5;
+
+}  // namespace
+
+ModalAnswerer::ModalAnswerer() {
+    poll.setInterval(kPollMs);
+    connect(&poll, &QTimer::timeout, this, &ModalAnswerer::Poll);
+    poll.start();
+}
+
+ModalAnswerer::~ModalAnswerer() = default;
+
+void ModalAnswerer::Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
+        SeenMessage seen;
+        seen.caption = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        seen.buttons = box->standardButtons();
+        if (QPushButton* def = box->defaultButton()) {
+            seen.defaultButton = box->standardButton(def);
+        }
+        if (whileOpen) {
+            whileOpen(*box);
+        }
+        QAbstractButton* press = nullptr;
+        if (!answers.empty()) {
+            seen.pressed = answers.front();
+            answers.pop_front();
+            press = box->button(seen.pressed);
+        }
+        if (press == nullptr) {
+            ++unexpected;
+            ADD_FAILURE() << "unexpected or unanswerable message box: " << seen.text.toStdString();
+            press = box->escapeButton() != nullptr ? box->escapeButton() : box->buttons().value(0);
+        }
+        messages.push_back(seen);
+        press->click();
+        return;
+    }
+    if (auto* dialog = qobject_cast<QFileDialog*>(modal);
+        dialog != nullptr && dialog->isVisible()) {
+        fileDialogs.push_back({dialog->nameFilters(), dialog->directory().absolutePath()});
+        const QString path = files.empty() ? QString() : files.front();
+        if (!files.empty()) {
+            files.pop_front();
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");  // the Open button
+        }
+    }
+}
+
+bool ModalAnswerer::WaitForMessages(std::size_t count, int timeoutMs) {
+    return WaitFor([&] { return messages.size() >= count; }, timeoutMs);
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+QString Text(const wchar_t* key) {
+    return QString::fromStdWString(talbo::tesk::vorta::CUIStringTable::GetInstance().GetText(key));
+}
+
+void WizardTest::ShowWizard(WizardEngineAccess engine) {
+    dialog = std::make_unique<CVortaFWUpdateToolUIDlg>(std::move(engine));
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+}
+
+void WizardTest::TearDown() {
+    dialog.reset();
+    EXPECT_EQ(answerer.unexpected, 0);
+}
+
+void WizardTest::Click(QAbstractButton& button) {
+    // Near the left edge: a radio button reacts only on its indicator and text, not on the empty
+    // rest of its row.
+    const QPoint at(std::min(10, button.width() / 2), button.height() / 2);
+    QTest::mouseClick(&button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+void WizardTest::GoToDevicePage() {
+    Click(dialog->EulaPage().AcceptButton());
+    Click(dialog->NextButton());
+    ASSERT_EQ(dialog->CurrentPage(), 1);
+}
+
+void WizardTest::GoToUpdatePage() {
+    Click(dialog->NextButton());
+    ASSERT_EQ(dialog->CurrentPage(), 2);
+}
+
+void WizardTest::AddDevice(const QString& name) {
+    DevicePage().NameEntry().setText(name);
+    Click(DevicePage().AddButton());
+}
+
+void WizardTest::SetRowChecked(CDeviceListView& list, int row, bool checked) {
+    list.topLevelItem(row)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+}  // namespace wizardtest

@@ -1,0 +1,185 @@
+// The frame and the licence page: navigation, the button states of every page, Enter, Escape
+// and Close, and pages that keep their state.
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "FakeEngine.h"
+#include "WizardDriver.h"
+#include "tool/app/CUIStringTable.h"
+
+namespace wizardtest {
+namespace {
+
+class WizardFrame : public WizardTest {
+protected:
+    void SetUp() override { ShowWizard(engine.Access()); }
+
+    fake::Engine engine;
+};
+
+struct ButtonStates {
+    int page;
+    bool backEnabled;
+    bool nextShown;
+    bool nextEnabled;
+    bool updateShown;
+    bool updateEnabled;
+    bool cancelEnabled;
+};
+
+void ExpectButtons(CVortaFWUpdateToolUIDlg& dlg, const ButtonStates& want, const char* step) {
+    SCOPED_TRACE(step);
+    EXPECT_EQ(dlg.CurrentPage(), want.page);
+    EXPECT_EQ(dlg.BackButton().isEnabled(), want.backEnabled);
+    EXPECT_EQ(dlg.NextButton().isVisible(), want.nextShown);
+    EXPECT_EQ(dlg.NextButton().isEnabled(), want.nextEnabled);
+    EXPECT_EQ(dlg.UpdateButton().isVisible(), want.updateShown);
+    EXPECT_EQ(dlg.UpdateButton().isEnabled(), want.updateEnabled);
+    EXPECT_EQ(dlg.CancelButton().isEnabled(), want.cancelEnabled);
+}
+
+TEST_F(WizardFrame, OpensOnTheLicencePageWithDeclineChosenAndEveryText) {
+    EXPECT_EQ(Dlg().windowTitle(), QStringLiteral("QX Vorta Ver.3.01TC Firmware Update Tool"));
+    EXPECT_EQ(Dlg().BackButton().text(), QStringLiteral("&Back"));
+    EXPECT_EQ(Dlg().NextButton().text(), QStringLiteral("&Next"));
+    EXPECT_EQ(Dlg().UpdateButton().text(), QStringLiteral("Rewrite"));
+    EXPECT_EQ(Dlg().CancelButton().text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(Dlg().PageCount(), 3);
+    ExpectButtons(Dlg(), {0, false, true, false, false, false, true}, "first display");
+
+    CEulaPage& eula = Dlg().EulaPage();
+    EXPECT_TRUE(eula.DeclineButton().isChecked());
+    EXPECT_EQ(Dlg().focusWidget(), &eula.DeclineButton());
+    EXPECT_EQ(eula.AcceptButton().text(), Text(L"FSTR-0103"));
+    EXPECT_EQ(eula.DeclineButton().text(), Text(L"FSTR-0104"));
+    EXPECT_FALSE(Dlg().windowIcon().isNull());
+}
+
+TEST_F(WizardFrame, LicenceTextIsShownLineByLineReadOnly) {
+    QPlainTextEdit& text = Dlg().EulaPage().LicenceText();
+    EXPECT_TRUE(text.isReadOnly());
+    const QString licence = Text(L"FSTR-0102");
+    ASSERT_TRUE(licence.contains(QStringLiteral("\r\n")));
+    EXPECT_FALSE(text.toPlainText().contains(QLatin1Char('\r')));
+    EXPECT_EQ(text.document()->blockCount(), licence.count(QStringLiteral("\r\n")) + 1);
+    QTest::keyClicks(&text, QStringLiteral("typed"));
+    EXPECT_FALSE(text.toPlainText().contains(QStringLiteral("typed")));
+}
+
+TEST_F(WizardFrame, NextFollowsTheAcceptChoiceOnEveryClick) {
+    CEulaPage& eula = Dlg().EulaPage();
+    Click(eula.AcceptButton());
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+    Click(eula.AcceptButton());
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+    Click(eula.DeclineButton());
+    EXPECT_FALSE(Dlg().NextButton().isEnabled());
+    Click(Dlg().NextButton());
+    EXPECT_EQ(Dlg().CurrentPage(), 0);
+}
+
+TEST_F(WizardFrame, ButtonStatesAcrossBackNextAndUpdate) {
+    ExpectButtons(Dlg(), {0, false, true, false, false, false, true}, "licence, declined");
+    Click(Dlg().EulaPage().AcceptButton());
+    ExpectButtons(Dlg(), {0, false, true, true, false, false, true}, "licence, accepted");
+    Click(Dlg().NextButton());
+    ExpectButtons(Dlg(), {1, true, true, false, false, false, true}, "device page, empty list");
+    EXPECT_EQ(Dlg().focusWidget(), &DevicePage().NameEntry());
+    AddDevice(QStringLiteral("dev1.example"));
+    ExpectButtons(Dlg(), {1, true, true, true, false, false, true}, "device page, one row");
+    Click(Dlg().NextButton());
+    ExpectButtons(Dlg(), {2, true, false, false, true, true, true}, "update page");
+    EXPECT_EQ(Dlg().focusWidget(), &Dlg().UpdateButton());
+    Click(Dlg().BackButton());
+    ExpectButtons(Dlg(), {1, true, true, true, false, false, true}, "back on the device page");
+    Click(Dlg().BackButton());
+    ExpectButtons(Dlg(), {0, false, true, true, false, false, true}, "back on the licence page");
+    EXPECT_TRUE(Dlg().EulaPage().AcceptButton().isChecked());
+    EXPECT_EQ(Dlg().focusWidget(), &Dlg().EulaPage().AcceptButton());
+    // The pages were made once: the device list kept its row.
+    Click(Dlg().NextButton());
+    EXPECT_EQ(DevicePage().List().RowCount(), 1);
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+}
+
+TEST_F(WizardFrame, EnterDoesNothingOnAnyPage) {
+    Click(Dlg().EulaPage().AcceptButton());
+    Dlg().NextButton().setFocus();
+    QTest::keyClick(&Dlg().NextButton(), Qt::Key_Return);
+    QTest::keyClick(&Dlg().NextButton(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Dlg().CurrentPage(), 0);
+    EXPECT_TRUE(Dlg().isVisible());
+
+    Click(Dlg().NextButton());
+    DevicePage().NameEntry().setText(QStringLiteral("dev1.example"));
+    QTest::keyClick(&DevicePage().NameEntry(), Qt::Key_Return);
+    EXPECT_EQ(DevicePage().List().RowCount(), 0);
+    AddDevice(QStringLiteral("dev1.example"));
+    Click(Dlg().NextButton());
+    QTest::keyClick(&Dlg().UpdateButton(), Qt::Key_Return);
+    EXPECT_TRUE(answerer.messages.empty());  // the rewrite was not asked for
+    EXPECT_EQ(Dlg().CurrentPage(), 2);
+    EXPECT_TRUE(Dlg().isVisible());
+}
+
+TEST_F(WizardFrame, EscapeInTheLicenceTextEndsTheWizardLikeCancel) {
+    QTest::keyClick(&Dlg().EulaPage().LicenceText(), Qt::Key_Escape);
+    EXPECT_FALSE(Dlg().isVisible());
+    EXPECT_EQ(Dlg().result(), QDialog::Rejected);
+}
+
+TEST_F(WizardFrame, CancelAndCloseEndTheWizardOnAnyPageWithoutAQuestion) {
+    Click(Dlg().EulaPage().AcceptButton());
+    Click(Dlg().NextButton());
+    EXPECT_TRUE(Dlg().close());
+    EXPECT_FALSE(Dlg().isVisible());
+
+    Dlg().show();
+    Click(Dlg().CancelButton());
+    EXPECT_FALSE(Dlg().isVisible());
+    EXPECT_TRUE(answerer.messages.empty());
+}
+
+TEST_F(WizardFrame, LayoutKeepsADesktopSizedMinimum) {
+    EXPECT_GE(Dlg().minimumWidth(), 400);
+    EXPECT_GE(Dlg().minimumHeight(), 250);
+    EXPECT_EQ(DevicePage().List().columnCount(), 4);
+    EXPECT_EQ(UpdatePage().List().columnCount(), 5);
+    EXPECT_EQ(DevicePage().List().columnWidth(0), 120);
+    EXPECT_EQ(UpdatePage().List().headerItem()->text(4), Text(L"FSTR-0305"));
+}
+
+// The Japanese interface: every text from the Japanese file, and a font that shows it.
+class JapaneseWizard : public ::testing::Test {
+protected:
+    void SetUp() override { LoadStrings("ja"); }
+    void TearDown() override { LoadStrings("en"); }
+
+    static void LoadStrings(const char* language) {
+        namespace tv = talbo::tesk::vorta;
+        const std::filesystem::path dir =
+            std::filesystem::path(VORTA_SOURCE_DIR) / "tool" / "resources" / language;
+        tv::CUIStringTable& table = tv::CUIStringTable::GetInstance();
+        table.LoadDefaults();
+        table.LoadFile(dir / "ui.lng");
+        table.LoadLicenceText(dir / "eula.txt", std::string(language) == "ja"
+                                                    ? tv::CUIStringTable::LicenceEncoding::Cp932
+                                                    : tv::CUIStringTable::LicenceEncoding::Ascii);
+    }
+};
+
+TEST_F(JapaneseWizard, ShowsTheJapaneseTextsInAFontThatHasTheirGlyphs) {
+    fake::Engine engine;
+    CVortaFWUpdateToolUIDlg dialog(engine.Access());
+    EXPECT_EQ(dialog.BackButton().text(), QStringLiteral("戻る(&B)"));
+    EXPECT_EQ(dialog.NextButton().text(), QStringLiteral("次へ(&N)"));
+    EXPECT_EQ(dialog.EulaPage().AcceptButton().text(),
+              QStringLiteral("使用許諾契約の全条項に同意します。"));
+    EXPECT_FALSE(dialog.EulaPage().LicenceText().toPlainText().isEmpty());
+    EXPECT_FALSE(QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
+        << "no font for Japanese: scripts/install-deps installs fonts-noto-cjk";
+}
+
+}  // namespace
+}  // namespace wizardtest

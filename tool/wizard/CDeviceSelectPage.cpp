@@ -1,0 +1,296 @@
+#include "tool/wizard/CDeviceSelectPage.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "tool/app/CFilePath.h"
+#include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/FileDialogFilter.h"
+#include "tool/wizard/PageStyle.h"
+#include "tool/wizard/WizardMessageBox.h"
+#include "tool/wizard/WizardText.h"
+
+namespace tv = talbo::tesk::vorta;
+
+namespace {
+
+constexpr int kPollIntervalMs = 250;
+
+}  // namespace
+
+CDeviceSelectPage::CDeviceSelectPage(CVortaFWUpdateToolUIDlg& frame)
+    : CWizardPage(frame),
+      m_editName(this),
+      m_btnAdd(this),
+      m_editFile(this),
+      m_btnBrowse(this),
+      m_list(this),
+      m_btnTest(this),
+      m_staticTitle(this),
+      m_staticNameLabel(this),
+      m_staticFileLabel(this),
+      m_timer(this) {
+    setObjectName(QStringLiteral("devicePage"));
+    m_timer.setObjectName(QStringLiteral("testPollTimer"));
+    BuildLayout();
+    m_timer.setInterval(kPollIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &CDeviceSelectPage::OnTimer);
+    connect(&m_btnAdd, &QPushButton::clicked, this, &CDeviceSelectPage::OnAddDevice);
+    connect(&m_btnBrowse, &QPushButton::clicked, this, &CDeviceSelectPage::OnBrowseDeviceList);
+    connect(&m_btnTest, &QPushButton::clicked, this, &CDeviceSelectPage::OnAccessTest);
+    connect(&m_list, &CDeviceListView::checkChanged, this,
+            &CDeviceSelectPage::OnDeviceListItemChanged);
+}
+
+CDeviceSelectPage::~CDeviceSelectPage() = default;
+
+void CDeviceSelectPage::BuildLayout() {
+    m_editName.setObjectName(QStringLiteral("deviceName"));
+    m_editFile.setObjectName(QStringLiteral("importFile"));
+    m_btnAdd.setObjectName(QStringLiteral("add"));
+    m_btnBrowse.setObjectName(QStringLiteral("browse"));
+    m_btnTest.setObjectName(QStringLiteral("accessTest"));
+    m_list.setObjectName(QStringLiteral("deviceList"));
+    StyleHeading(m_staticTitle);
+    m_staticNameLabel.setBuddy(&m_editName);
+    m_staticFileLabel.setBuddy(&m_btnBrowse);
+    m_editFile.setReadOnly(true);
+    const int buttonWidth = DialogUnitsX(*this, 60);
+    for (QPushButton* button : {&m_btnAdd, &m_btnBrowse, &m_btnTest}) {
+        button->setAutoDefault(false);
+        button->setMinimumWidth(buttonWidth);
+    }
+
+    auto* entries = new QGridLayout;
+    entries->setHorizontalSpacing(DialogUnitsX(*this, 6));
+    entries->addWidget(&m_staticNameLabel, 0, 0, 1, 2);
+    entries->addWidget(&m_editName, 1, 0);
+    entries->addWidget(&m_btnAdd, 1, 1);
+    entries->setRowMinimumHeight(2, DialogUnitsY(*this, 6));
+    entries->addWidget(&m_staticFileLabel, 3, 0, 1, 2);
+    entries->addWidget(&m_editFile, 4, 0);
+    entries->addWidget(&m_btnBrowse, 4, 1);
+    entries->setColumnStretch(0, 1);
+
+    auto* test = new QHBoxLayout;
+    test->addStretch(1);
+    test->addWidget(&m_btnTest);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(PageMargins(*this));
+    layout->addWidget(&m_staticTitle);
+    layout->addSpacing(DialogUnitsY(*this, 4));
+    layout->addLayout(entries);
+    layout->addSpacing(DialogUnitsY(*this, 4));
+    layout->addWidget(&m_list, 1);
+    layout->addLayout(test);
+}
+
+bool CDeviceSelectPage::OnInitDialog() {
+    InitTexts();
+    return false;
+}
+
+void CDeviceSelectPage::InitTexts() {
+    m_strTitle = UIText(L"FSTR-0200");
+    m_strNameLabel = UIText(L"FSTR-0201");
+    m_btnAdd.setText(UIText(L"FSTR-0202"));
+    m_strFileLabel = UIText(L"FSTR-0203");
+    m_btnBrowse.setText(UIText(L"FSTR-0204"));
+    m_btnTest.setText(UIText(L"FSTR-0209"));
+    m_list.SetColumns(
+        {UIText(L"FSTR-0205"), UIText(L"FSTR-0206"), UIText(L"FSTR-0207"), UIText(L"FSTR-0208")},
+        {120, 120, 120});
+    UpdateData(false);
+}
+
+void CDeviceSelectPage::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strDeviceName = m_editName.text();
+        m_strImportFile = m_editFile.text();
+        return;
+    }
+    m_staticTitle.setText(m_strTitle);
+    m_staticNameLabel.setText(m_strNameLabel);
+    m_staticFileLabel.setText(m_strFileLabel);
+    m_editName.setMaxLength(kMaxNameLength);
+    m_editName.setText(m_strDeviceName);
+    m_editFile.setText(m_strImportFile);
+}
+
+bool CDeviceSelectPage::OnSetActive() {
+    Frame().NextButton().setEnabled(m_list.RowCount() > 0);
+    SyncCheckStates();
+    m_editName.setFocus();
+    return true;
+}
+
+void CDeviceSelectPage::OnAddDevice() {
+    UpdateData(true);
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    if (model != nullptr && model->AddDevice(ToWString(m_strDeviceName).c_str())) {
+        RefreshDeviceList();
+        Frame().NextButton().setEnabled(true);
+    } else {
+        ShowWizardMessage(this, L"MSG-100", QMessageBox::Critical);
+    }
+}
+
+void CDeviceSelectPage::OnBrowseDeviceList() {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("deviceListFileDialog"));
+    dialog.setWindowTitle(UIText(L"FSTR-0000"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(ToQtNameFilters(UIText(L"STR-000")));
+    dialog.setDirectory(QFile::decodeName(tv::CFilePath::ExecutablePath().parent_path().c_str()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    m_strImportFile = dialog.selectedFiles().constFirst();
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    if (model != nullptr && model->ImportDeviceList(ToWString(m_strImportFile).c_str())) {
+        RefreshDeviceList();
+        Frame().NextButton().setEnabled(true);
+        UpdateData(false);
+    } else {
+        ShowWizardMessage(this, L"MSG-101", QMessageBox::Critical);
+        UpdateData(true);
+    }
+}
+
+void CDeviceSelectPage::RefreshDeviceList() {
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    if (model == nullptr) {
+        return;
+    }
+    tv::CHostNameIterator names = model->GetHostNameIterator();
+    int row = 0;
+    for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
+        tv::CDevInfoIF* device = model->GetDeviceInfo(name);
+        if (device != nullptr) {
+            const QString host =
+                DeviceValue(device, L"hostname").value_or(QString::fromWCharArray(name));
+            if (m_list.FindRow(host) < 0) {
+                m_list.InsertRow(row, {host, DeviceValue(device, L"modelname").value_or(QString()),
+                                       DeviceValue(device, L"version").value_or(QString())});
+            }
+            if (DeviceValue(device, L"update") == QStringLiteral("true")) {
+                m_list.SetChecked(row, true);
+            }
+        }
+        ++row;
+    }
+}
+
+void CDeviceSelectPage::SyncCheckStates() {
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    if (model == nullptr) {
+        return;
+    }
+    tv::CHostNameIterator names = model->GetHostNameIterator();
+    int row = 0;
+    for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
+        if (tv::CDevInfoIF* device = model->GetDeviceInfo(name)) {
+            m_list.SetChecked(row, DeviceValue(device, L"update") == QStringLiteral("true"));
+        }
+        ++row;
+    }
+}
+
+void CDeviceSelectPage::OnDeviceListItemChanged(int row, bool checked) {
+    if (tv::CUpdateModelExport* model = Frame().Engine().Model()) {
+        model->SetUpdateTarget(ToWString(m_list.Text(row, 0)).c_str(), checked);
+    }
+}
+
+void CDeviceSelectPage::OnAccessTest() {
+    if (m_list.FirstCheckedRow() < 0) {
+        ShowWizardMessage(this, L"MSG-104", QMessageBox::Information);
+        return;
+    }
+    tv::CUpdateControllerExport* controller = Frame().Engine().Controller();
+    if (controller == nullptr || !controller->StartCommunicationTest()) {
+        ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
+        return;
+    }
+    m_bAnyFailed = false;
+    m_nNextRow = 0;
+    EnableControls(false);
+    m_timer.start();
+}
+
+void CDeviceSelectPage::OnTimer() {
+    for (int row = m_nNextRow; row < m_list.RowCount(); ++row) {
+        if (!PollTestResult(row)) {
+            break;
+        }
+    }
+    if (m_nNextRow < m_list.RowCount()) {
+        return;
+    }
+    m_timer.stop();
+    if (m_bAnyFailed) {
+        ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
+    } else {
+        ShowWizardMessage(this, L"MSG-102", QMessageBox::Information);
+    }
+    EnableControls(true);
+}
+
+bool CDeviceSelectPage::PollTestResult(int row) {
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    const std::wstring host = ToWString(m_list.Text(row, 0));
+    const int progress = model != nullptr ? model->GetProgress(host.c_str()) : -1;
+    if (!m_list.IsChecked(row)) {
+        ++m_nNextRow;
+        return true;
+    }
+    if (progress == 100) {
+        ShowTestSuccess(row);
+        ++m_nNextRow;
+        return true;
+    }
+    if (progress < 0) {
+        ShowTestFailure(row, progress);
+        return true;
+    }
+    return false;
+}
+
+void CDeviceSelectPage::ShowTestSuccess(int row) {
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    tv::CDevInfoIF* device =
+        model != nullptr ? model->GetDeviceInfo(ToWString(m_list.Text(row, 0)).c_str()) : nullptr;
+    if (device == nullptr) {
+        return;
+    }
+    if (const auto modelName = DeviceValue(device, L"modelname")) {
+        m_list.SetText(row, 1, *modelName);
+    }
+    if (const auto version = DeviceValue(device, L"version")) {
+        m_list.SetText(row, 2, *version);
+    }
+    m_list.SetText(row, 3, UIText(L"STR-001"));
+}
+
+void CDeviceSelectPage::ShowTestFailure(int row, int resultCode) {
+    m_list.SetText(row, 3, UIResultText(resultCode));
+    ++m_nNextRow;
+    m_bAnyFailed = true;
+}
+
+void CDeviceSelectPage::EnableControls(bool enable) {
+    CVortaFWUpdateToolUIDlg& frame = Frame();
+    frame.BackButton().setEnabled(enable);
+    frame.NextButton().setEnabled(enable);
+    frame.CancelButton().setEnabled(enable);
+    frame.SetCloseEnabled(enable);
+    for (QWidget* control : std::initializer_list<QWidget*>{&m_list, &m_btnAdd, &m_btnBrowse,
+                                                            &m_btnTest, &m_editName, &m_editFile}) {
+        control->setEnabled(enable);
+    }
+}

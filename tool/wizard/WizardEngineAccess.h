@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+#include "engine/interface/CUpdateControllerExport.h"
+#include "engine/interface/CUpdateModelExport.h"
+
+// How the wizard reaches the engine. Each function is called afresh at every use, as the engine's
+// entry points are; the program binds them to the loaded engine, tests to a stand-in.
+struct WizardEngineAccess {
+    std::function<talbo::tesk::vorta::CUpdateModelExport*()> model;
+    std::function<talbo::tesk::vorta::CUpdateControllerExport*()> controller;
+    // Writes the carried update image to path and lets the engine load it. Called on the image
+    // load worker thread.
+    std::function<bool(const std::filesystem::path& path)> extractAndLoadImage;
+
+    talbo::tesk::vorta::CUpdateModelExport* Model() const { return model ? model() : nullptr; }
+    talbo::tesk::vorta::CUpdateControllerExport* Controller() const {
+        return controller ? controller() : nullptr;
+    }
+};

@@ -1,0 +1,25 @@
+#include "tool/wizard/WizardText.h"
+
+#include "engine/interface/CDevInfoIF.h"
+#include "tool/app/CUIStringTable.h"
+
+namespace tv = talbo::tesk::vorta;
+
+QString UIText(const wchar_t* key) {
+    return ToQString(tv::CUIStringTable::GetInstance().GetText(key));
+}
+
+QString UIResultText(int resultCode) {
+    return ToQString(tv::CUIStringTable::GetInstance().GetResultText(resultCode));
+}
+
+std::optional<QString> DeviceValue(tv::CDevInfoIF* device, const wchar_t* key) {
+    if (device == nullptr) {
+        return std::nullopt;
+    }
+    const wchar_t* value = device->GetValue(key);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return QString::fromWCharArray(value);
+}
