@@ -1,6 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -213,6 +218,52 @@ TEST_F(ImageParserTest, HugeHeaderWithoutSeparatorFailsQuickly) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Parse(image), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_F(ImageParserTest, RunningOutOfMemoryIsAFailure) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#else
+    // A sparse file whose framing is right around a 512 MiB block, loaded in a child process
+    // whose address space cannot hold that block.
+    constexpr std::size_t kBig = 512 * 1024 * 1024;
+    std::string image = ImageFor("V", {{"Small", "1", {"abc"}}, {"Big", "2", {"x"}}});
+    image = Replaced(image, "7.2.1=\"1\"", "7.2.1=\"" + std::to_string(kBig) + "\"");
+    image = Replaced(image, "5=\"4\"", "5=\"" + std::to_string(kBig + 3) + "\"");
+    const std::size_t bigAt = image.size() - vorta_test::kMarker.size() - 1;
+    image.resize(bigAt);
+    const std::wstring path = dir.Write("big.rcx", image);
+    {
+        std::fstream file(dir.path / "big.rcx", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(bigAt + kBig));
+        file << vorta_test::kMarker;
+    }
+    const std::wstring small = dir.Write("small.rcx", ImageFor("V", kSteps));
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        std::ifstream status("/proc/self/status");
+        std::size_t vmKiB = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmSize:", 0) == 0) {
+                vmKiB = std::stoul(line.substr(7));
+            }
+        }
+        limit.rlim_cur = (vmKiB + 256 * 1024) * 1024;
+        ::setrlimit(RLIMIT_AS, &limit);
+        tv::CBasicRCXFileParser childParser;
+        tv::CUpdateImagePartList childParts;
+        const bool failed = childParser.Parse(path, childParts) == -1 && childParts.empty();
+        const bool reusable = childParser.Parse(small, childParts) == 0 && childParts.size() == 4;
+        ::_exit(failed && reusable ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 }  // namespace
