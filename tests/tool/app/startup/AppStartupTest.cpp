@@ -1,0 +1,182 @@
+// Start-up decisions and teardown of the tool, driven in-process with blobs registered by the
+// test (the real engine library among them).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "common/IniFile.h"
+#include "tool/app/CFilePath.h"
+#include "tool/app/CUIStringTable.h"
+#include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/CarriedBlobs.h"
+#include "tool/app/SystemInfo.h"
+
+namespace tv = talbo::tesk::vorta;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+    const auto text = tv::common::ReadWholeFile(path);
+    return text ? std::vector<std::uint8_t>(text->begin(), text->end()) : std::vector<std::uint8_t>{};
+}
+
+const fs::path kResources = fs::path(VORTA_SOURCE_DIR) / "tool" / "resources";
+
+struct Blobs {
+    std::vector<std::uint8_t> engine = ReadBytes(VORTA_MODULE_PATH);
+    std::vector<std::uint8_t> english = ReadBytes(kResources / "en" / "ui.lng");
+    std::vector<std::uint8_t> japanese = ReadBytes(kResources / "ja" / "ui.lng");
+    std::vector<std::uint8_t> licenceEn = ReadBytes(kResources / "en" / "eula.txt");
+    std::vector<std::uint8_t> licenceJa = ReadBytes(kResources / "ja" / "eula.txt");
+    std::vector<std::uint8_t> image{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
+
+    std::vector<tv::CarriedBlob> Table(bool withLanguage = true) const {
+        std::vector<tv::CarriedBlob> table = {
+            {tv::kBlobTypeDll, tv::kBlobEngine, engine},
+            {tv::kBlobTypeUpdateFile, tv::kBlobUpdateImage, image},
+            {tv::kBlobTypeLanguage, tv::kBlobLicenceJapanese, licenceJa},
+            {tv::kBlobTypeLanguage, tv::kBlobLicenceEnglish, licenceEn},
+        };
+        if (withLanguage) {
+            table.push_back({tv::kBlobTypeLanguage, tv::kBlobStringsEnglish, english});
+            table.push_back({tv::kBlobTypeLanguage, tv::kBlobStringsJapanese, japanese});
+        }
+        return table;
+    }
+};
+
+const Blobs& TheBlobs() {
+    static const Blobs blobs;
+    return blobs;
+}
+
+class AppStartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(TheBlobs().engine.empty());
+        table = TheBlobs().Table();
+        tv::SetCarriedBlobTable(table);
+        logPath = tv::CFilePath::GetInstance().GetPath(L"log");
+        fs::remove(logPath);
+        ::setenv("LANG", "C.UTF-8", 1);
+        ::unsetenv("LC_ALL");
+        ::unsetenv("LC_MESSAGES");
+    }
+    void TearDown() override {
+        tv::SetKernelVersionSource({});
+        tv::SetCarriedBlobTable({});
+        fs::remove(logPath);
+        // Nothing written at start-up survives the run.
+        const fs::path dir = tv::CFilePath::GetInstance().GetTempDirectory();
+        ASSERT_FALSE(dir.empty());
+        EXPECT_TRUE(fs::is_empty(dir)) << dir;
+    }
+
+    std::wstring Logged(const wchar_t* key) const {
+        const auto file = tv::common::IniFile::Load(logPath);
+        if (!file) {
+            return L"<no log>";
+        }
+        const auto date = file->Document().Get(L"LAST_POS", L"DATE");
+        const auto no = file->Document().Get(L"LAST_POS", L"NO");
+        return file->Document().Get(*date + L"-" + *no, key).value_or(L"<none>");
+    }
+
+    static std::string InstanceName() { return tv::CFilePath::ExecutablePath().stem().string(); }
+
+    std::vector<tv::CarriedBlob> table;
+    fs::path logPath;
+};
+
+}  // namespace
+
+TEST_F(AppStartupTest, WizardModeLoadsTheEngineAndLeavesNothingBehind) {
+    tv::CVortaFWUpdateToolUIApp app;
+    bool wizardRan = false;
+    app.SetWizard([&](tv::CVortaFWUpdateToolUIApp& a, tv::SingleInstanceLock& lock) {
+        wizardRan = true;
+        EXPECT_NE(a.Model(), nullptr);
+        EXPECT_NE(a.Controller(), nullptr);
+        EXPECT_TRUE(lock.Acquired());
+        EXPECT_TRUE(fs::exists(tv::CFilePath::GetInstance().GetPath(L"dll")));
+        EXPECT_FALSE(fs::exists(tv::CFilePath::GetInstance().GetPath(L"lang")));
+        EXPECT_FALSE(fs::exists(tv::CFilePath::GetInstance().GetPath(L"eula")));
+        // The carried image is not a valid image: refused, and its file is gone again.
+        EXPECT_FALSE(a.ExtractAndLoadImage(tv::CFilePath::GetInstance().GetPath(L"updateImage")));
+        EXPECT_FALSE(fs::exists(tv::CFilePath::GetInstance().GetPath(L"updateImage")));
+    });
+    EXPECT_EQ(app.Run(L"   "), 0);  // blanks only: the wizard, not the command line
+    EXPECT_TRUE(wizardRan);
+    EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"STR-001"), L"Success");
+    EXPECT_FALSE(fs::exists(logPath));
+}
+
+TEST_F(AppStartupTest, JapaneseLocaleChoosesTheJapaneseBlobs) {
+    ::setenv("LANG", "ja_JP.UTF-8", 1);
+    tv::CVortaFWUpdateToolUIApp app;
+    EXPECT_EQ(app.Run(L""), 0);
+    EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"STR-001"), L"成功");
+    EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"FSTR-0102").rfind(L"使用許諾契約書", 0), 0u);
+}
+
+TEST_F(AppStartupTest, CommandLineRefusesABadHostNameWithoutARecord) {
+    for (const wchar_t* arguments : {L"-d", L"-D bad_name", L" -d  "}) {
+        tv::CVortaFWUpdateToolUIApp app;  // holds the instance lock until destroyed
+        EXPECT_EQ(app.Run(arguments), -100) << arguments;
+        EXPECT_FALSE(fs::exists(logPath));
+    }
+}
+
+TEST_F(AppStartupTest, UnsupportedSystemIsRefusedAndLoggedOnTheCommandLine) {
+    tv::SetKernelVersionSource([] { return std::optional<tv::KernelVersion>({4, 18}); });
+    {
+        tv::CVortaFWUpdateToolUIApp app;
+        EXPECT_EQ(app.Run(L"device-1"), -1);
+        EXPECT_EQ(Logged(L"Result"), L"-1");
+        EXPECT_EQ(Logged(L"Detail"), L"This utility does not support the OS that is now running.");
+    }
+    std::vector<std::wstring> boxes;
+    tv::CVortaFWUpdateToolUIApp wizard;
+    wizard.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
+    bool wizardRan = false;
+    wizard.SetWizard([&](auto&, auto&) { wizardRan = true; });
+    EXPECT_EQ(wizard.Run(L""), -1);
+    EXPECT_FALSE(wizardRan);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], L"This utility does not support the OS that is now running.");
+}
+
+TEST_F(AppStartupTest, SecondInstanceIsRefusedAndRaisesTheFirst) {
+    tv::SingleInstanceLock first(InstanceName());
+    ASSERT_TRUE(first.Acquired());
+    {
+        tv::CVortaFWUpdateToolUIApp app;
+        EXPECT_EQ(app.Run(L"device-1 -d"), -2);
+        EXPECT_EQ(Logged(L"Result"), L"-2");
+        EXPECT_EQ(Logged(L"Detail"), L"This tool is already running.");
+        EXPECT_FALSE(first.AcceptRaiseRequest());  // the command line raises no window
+    }
+    // Unsupported and second instance at once: -2 wins; the wizard still shows MSG-000 first.
+    tv::SetKernelVersionSource([] { return std::optional<tv::KernelVersion>(); });
+    std::vector<std::wstring> boxes;
+    tv::CVortaFWUpdateToolUIApp wizard;
+    wizard.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
+    EXPECT_EQ(wizard.Run(L""), -2);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(first.AcceptRaiseRequest());
+}
+
+TEST_F(AppStartupTest, MissingStringsEndStartUpQuietly) {
+    table = TheBlobs().Table(false);
+    tv::SetCarriedBlobTable(table);
+    tv::CVortaFWUpdateToolUIApp app;
+    bool wizardRan = false;
+    app.SetWizard([&](auto&, auto&) { wizardRan = true; });
+    EXPECT_EQ(app.Run(L"device-1"), 0);
+    EXPECT_FALSE(wizardRan);
+    EXPECT_FALSE(fs::exists(logPath));
+}
