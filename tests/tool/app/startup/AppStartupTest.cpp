@@ -123,12 +123,23 @@ TEST_F(AppStartupTest, JapaneseLocaleChoosesTheJapaneseBlobs) {
     EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"FSTR-0102").rfind(L"使用許諾契約書", 0), 0u);
 }
 
-TEST_F(AppStartupTest, CommandLineRefusesABadHostNameWithoutARecord) {
-    for (const wchar_t* arguments : {L"-d", L"-D bad_name", L" -d  "}) {
+TEST_F(AppStartupTest, CommandLineRefusesAnEmptyHostNameWithoutARecord) {
+    for (const wchar_t* arguments : {L"-d", L" -d  "}) {
         tv::CVortaFWUpdateToolUIApp app;  // holds the instance lock until destroyed
         EXPECT_EQ(app.Run(arguments), -100) << arguments;
         EXPECT_FALSE(fs::exists(logPath));
     }
+}
+
+TEST_F(AppStartupTest, UpperCaseOptionIsTakenAsTheHostNameAndItsTestFails) {
+    // Every request goes to a loopback proxy port that nobody serves: the test times out.
+    ::setenv("http_proxy", "http://127.0.0.1:1", 1);
+    ::unsetenv("no_proxy");
+    tv::CVortaFWUpdateToolUIApp app;
+    EXPECT_EQ(app.Run(L"-D device-1.invalid"), -100);
+    ::unsetenv("http_proxy");
+    EXPECT_EQ(Logged(L"Result"), L"-100");
+    EXPECT_EQ(Logged(L"Detail"), L"Failed to communicate.");
 }
 
 TEST_F(AppStartupTest, UnsupportedSystemIsRefusedAndLoggedOnTheCommandLine) {
