@@ -81,10 +81,15 @@ void CSimulatedDevice::EnterBrokenState(const std::optional<std::string>& progre
             nextPart_ = *number;
         }
     }
-    // A device interrupted among its uploads is still in the mode its last change set; one
-    // that stopped at a change-mode step has to be switched again.
+    KeepModeOnlyAtRestartStep();
+}
+
+// An interrupted update keeps the changed mode only when it stopped at the part after which the
+// device restarts anyway; anywhere else the mode has to be changed again before more parts,
+// which is where the client takes such an update up.
+void CSimulatedDevice::KeepModeOnlyAtRestartStep() {
     auto index = plan_->IndexOfNumber(nextPart_);
-    modeChanged_ = index && !IsChangeModeStep(plan_->Steps()[*index].kind);
+    modeChanged_ = index && plan_->Steps()[*index].kind == StepKind::UploadAndRestart;
 }
 
 bool CSimulatedDevice::IsDown() {
@@ -233,6 +238,7 @@ void CSimulatedDevice::MarkBroken() {
         broken_ = true;
         brokenProgress_ = std::to_string(nextPart_);
         nextBlock_ = 0;
+        KeepModeOnlyAtRestartStep();
     }
 }
 

@@ -107,6 +107,7 @@ private:
     void ComeBack();
     void MarkBroken();
     void EnterBrokenState(const std::optional<std::string>& progress);
+    void KeepModeOnlyAtRestartStep();
     std::optional<PartLocation> GuessChangeModePart(std::string_view digest,
                                                     std::optional<std::uint64_t> fileSize) const;
     std::optional<std::size_t> StepAfter(int number) const;
