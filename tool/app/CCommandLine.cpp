@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
@@ -41,12 +42,13 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
 }
 
-int CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app) const {
+int CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) const {
     for (;;) {
         const int progress = app.Model()->GetProgress(m_strHostName.c_str());
         if (progress == 100 || progress < 0) {
             return progress;
         }
+        status.Progress(progress);
         std::this_thread::sleep_for(kPollInterval);
     }
 }
@@ -54,22 +56,30 @@ int CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app) const {
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
     CUIStringTable& table = CUIStringTable::GetInstance();
     const auto log = CFilePath::GetInstance().GetPath(L"log");
+    CConsoleStatus status;
     if (!app.Model()->AddDevice(m_strHostName.c_str()) ||
         !app.Controller()->StartCommunicationTest()) {
         return -100;
     }
-    const int tested = WaitForEnd(app);
+    status.Phase(m_strHostName, L"communication test");
+    const int tested = WaitForEnd(app, status);
     if (tested < 0) {
-        CResultLog::Write(log, -100, table.GetResultText(tested));
+        const std::wstring detail = table.GetResultText(tested);
+        status.Finish(detail);
+        CResultLog::Write(log, -100, detail);
         return -100;
     }
+    status.Phase(m_strHostName, L"loading the update image");
     if (!app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"))) {
+        status.Finish(L"the update image could not be loaded");
         return -100;
     }
     if (!app.Controller()->StartUpdate(m_strPolicy.c_str())) {
+        status.Finish(L"the rewrite could not start");
         return -200;
     }
-    const int updated = WaitForEnd(app);
+    status.Phase(m_strHostName, L"rewriting the firmware");
+    const int updated = WaitForEnd(app, status);
     int exitCode = -200;
     std::wstring detail;
     switch (updated) {
@@ -89,6 +99,7 @@ int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
             detail = table.GetResultText(updated);
             break;
     }
+    status.Finish(detail);
     CResultLog::Write(log, exitCode, detail);
     return exitCode;
 }

@@ -5,6 +5,7 @@
 
 namespace talbo::tesk::vorta {
 
+class CConsoleStatus;
 class CVortaFWUpdateToolUIApp;
 
 // The command-line mode: rewrite one device and report by exit code and result log.
@@ -22,7 +23,7 @@ public:
 
 private:
     // Polls the device's progress until it ends (100 or negative); returns that value.
-    int WaitForEnd(CVortaFWUpdateToolUIApp& app) const;
+    int WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) const;
 
     std::wstring m_strPolicy = L"skip";
     std::wstring m_strHostName;
