@@ -634,7 +634,7 @@ void CDeviceServer::Count(const CSimulatedDevice* device, const Exchange& exchan
         ++counters.dropped;
     } else if (exchange.answer == "accepted") {
         ++counters.accepted;
-    } else if (exchange.answer == "refused") {
+    } else if (exchange.answer == "refused" && exchange.kind != RequestKind::Priming) {
         ++counters.refused;
     } else if (exchange.status == MHD_HTTP_UNAUTHORIZED && exchange.answer == "challenge") {
         ++counters.challenges;

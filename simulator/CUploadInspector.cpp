@@ -20,17 +20,16 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 CUploadInspector::CUploadInspector(const char* contentType,
                                    std::optional<std::uint64_t> contentLength)
     : contentLength_(contentLength) {
+    // An empty body (the priming request) needs no Content-Type: a problem with it counts only
+    // once body bytes arrive.
     if (contentType == nullptr) {
-        Fail("OtherError", "request has no Content-Type header");
+        headerProblem_ = "request has no Content-Type header";
         return;
     }
-    std::string problem;
-    boundary_ = BoundaryFromContentType(contentType, problem);
-    if (boundary_.empty()) {
-        Fail("OtherError", problem);
-        return;
+    boundary_ = BoundaryFromContentType(contentType, headerProblem_);
+    if (!boundary_.empty()) {
+        scanner_.emplace(boundary_, static_cast<CMultipartSink&>(*this));
     }
-    scanner_.emplace(boundary_, static_cast<CMultipartSink&>(*this));
 }
 
 void CUploadInspector::Fail(std::string reason, std::string message) {
@@ -42,6 +41,9 @@ void CUploadInspector::Fail(std::string reason, std::string message) {
 
 void CUploadInspector::Feed(std::string_view bytes) {
     bodyBytes_ += bytes.size();
+    if (!scanner_ && !bytes.empty()) {
+        Fail("OtherError", headerProblem_);
+    }
     if (!scanner_ || scanner_->Failed()) {
         return;
     }
@@ -55,6 +57,10 @@ void CUploadInspector::Finish() {
         return;
     }
     finished_ = true;
+    if (bodyBytes_ == 0) {
+        classified_ = true;
+        return;
+    }
     if (scanner_ && !scanner_->Failed() && !scanner_->Finish()) {
         Fail(part_ == Part::File ? "InvalidFile" : "OtherError", scanner_->Error());
     }
@@ -64,7 +70,7 @@ void CUploadInspector::Finish() {
                  std::string(RequestTypeName(document_->type)) + " request has no \"file\" part");
         } else if (!fileMd5_.empty() || Ok()) {
             if (fileMd5_.empty()) {
-                fileMd5_ = md5_.FinishHex();
+                fileMd5_ = FinishFileDigest();
             }
             digestMatches_ = fileMd5_ == document_->fileDigest;
             if (!*digestMatches_) {
@@ -172,7 +178,7 @@ void CUploadInspector::OnPartData(std::string_view bytes) {
             break;
         case Part::File:
             fileBytes_ += bytes.size();
-            md5_.Update(bytes);
+            DigestFileBytes(bytes);
             break;
         default:
             break;
@@ -183,9 +189,26 @@ void CUploadInspector::OnPartEnd() {
     if (part_ == Part::Request) {
         ReadRequestPart();
     } else if (part_ == Part::File) {
-        fileMd5_ = md5_.FinishHex();
+        fileMd5_ = FinishFileDigest();
     }
     part_ = Part::None;
+}
+
+void CUploadInspector::DigestFileBytes(std::string_view bytes) {
+    constexpr std::uint64_t kPipelineFrom = 4 << 20;
+    if (!pipelinedMd5_ && fileBytes_ == bytes.size() && expectedFileSize_ &&
+        *expectedFileSize_ >= kPipelineFrom) {
+        pipelinedMd5_.emplace();
+    }
+    if (pipelinedMd5_) {
+        pipelinedMd5_->Update(bytes);
+    } else {
+        md5_.Update(bytes);
+    }
+}
+
+std::string CUploadInspector::FinishFileDigest() {
+    return pipelinedMd5_ ? pipelinedMd5_->FinishHex() : md5_.FinishHex();
 }
 
 // A request without a file ends its part with one CR LF after the document; one with a file

@@ -11,6 +11,7 @@
 
 #include "simulator/CMd5Stream.h"
 #include "simulator/CMultipartScanner.h"
+#include "simulator/CPipelinedMd5.h"
 #include "simulator/CRequestDocumentReader.h"
 
 namespace talbo::tesk::vorta::devsim {
@@ -56,11 +57,14 @@ private:
 
     void Fail(std::string reason, std::string message);
     void ReadRequestPart();
+    void DigestFileBytes(std::string_view bytes);
+    std::string FinishFileDigest();
     bool CheckHeaders(const std::vector<PartHeader>& headers, std::string_view disposition,
                       std::string_view type, std::string& problem) const;
 
     std::optional<std::uint64_t> contentLength_;
     std::string boundary_;
+    std::string headerProblem_;  // what is wrong with the Content-Type header, if anything
     std::optional<CMultipartScanner> scanner_;
     std::uint64_t bodyBytes_ = 0;
     Part part_ = Part::None;
@@ -70,6 +74,8 @@ private:
     std::string requestTypeText_;
     bool fileSeen_ = false;
     std::uint64_t fileBytes_ = 0;
+    // Large files are digested on a helper thread while they arrive; small ones at once.
+    std::optional<CPipelinedMd5> pipelinedMd5_;
     CMd5Stream md5_;
     std::string fileMd5_;
     std::optional<bool> digestMatches_;

@@ -208,6 +208,7 @@ Reply DeviceClient::Send(const Body& body, const FileSource* file) const {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadBody);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 1L << 20);
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, SeekBody);
     curl_easy_setopt(curl, CURLOPT_SEEKDATA, &upload);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(upload.Total()));
