@@ -1,7 +1,7 @@
 #include "SimulatorProcess.h"
 
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace devsim_test {
 namespace {
@@ -85,17 +83,23 @@ SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, (Folder() / "stderr.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&pid_, VORTA_DEVSIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-        pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid_ < 0) {
-        return;
+    const std::string errorPath = (Folder() / "stderr.txt").string();
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        // The simulator ends with the test process, even when a test dies before stopping it.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) {
+            _exit(1);
+        }
+        int null = open("/dev/null", O_WRONLY);
+        int error = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (null >= 0)
+            dup2(null, 1);
+        if (error >= 0)
+            dup2(error, 2);
+        execv(VORTA_DEVSIM_PATH, argv.data());
+        _exit(127);
     }
     bool ready = Eventually(
         [&] {
