@@ -1,0 +1,332 @@
+// The engine against simulated devices: communication test, full rewrites, resume, downgrade
+// decisions and failures, observed through the exported interfaces and the simulator's log.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "EngineHost.h"
+#include "SimulatorProcess.h"
+#include "TestImage.h"
+
+using namespace devsim_test;
+using namespace std::chrono_literals;
+using e2e::EngineHost;
+using e2e::Wide;
+
+namespace {
+
+// A simulator with a fleet file, and the engine pointed at it through http_proxy.
+class Fleet {
+public:
+    explicit Fleet(const nlohmann::json& fleet, std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments = {"--fleet",
+                                              folder.Write("fleet.json", fleet.dump()).string()};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimulatorProcess>(arguments);
+        if (sim->Started()) {
+            const std::string proxy = "http://127.0.0.1:" + std::to_string(sim->Port());
+            ::setenv("http_proxy", proxy.c_str(), 1);
+            ::unsetenv("no_proxy");
+        }
+    }
+    ~Fleet() { ::unsetenv("http_proxy"); }
+
+    SimulatorProcess& Sim() { return *sim; }
+
+    // "request" lines of one device, without the priming requests, as "Type" or "Type:part".
+    std::vector<std::string> Exchanges(const std::string& device) const {
+        std::vector<std::string> out;
+        for (const auto& line : sim->Requests(device)) {
+            const std::string type = TextOf(line, "request");
+            if (type == "priming" || TextOf(line, "answer") == "down") {
+                continue;  // credentials settling, or a probe while the device restarts
+            }
+            const std::string part = TextOf(line, "part");
+            out.push_back(part.empty() ? type : type + ":" + part);
+        }
+        return out;
+    }
+
+    TempFolder folder;
+    std::unique_ptr<SimulatorProcess> sim;
+};
+
+nlohmann::json Device(const std::string& host, nlohmann::json fields = nlohmann::json::object()) {
+    fields["host"] = host;
+    return fields;
+}
+
+nlohmann::json FleetOf(std::vector<nlohmann::json> devices) {
+    return {{"defaults", {{"restart-ms", 200}}}, {"devices", devices}};
+}
+
+class EngineE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        smallImage = std::make_unique<TempFolder>();
+        smallImagePath = smallImage->Write("small.rcx", ImageBytes(CarriedStepsSmall()));
+    }
+    static void TearDownTestSuite() { smallImage.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(engine.Loaded()) << "the engine library is held by another process";
+        ASSERT_TRUE(engine.WaitUntilIdle());
+    }
+
+    void LoadSmallImage() { ASSERT_TRUE(engine.Model().LoadUpdateImage(smallImagePath.wstring().c_str())); }
+    std::vector<std::string> ImageArgument() const { return {"--image", smallImagePath.string()}; }
+
+    void Test(const std::vector<std::wstring>& hosts) {
+        engine.UseOnly(hosts);
+        ASSERT_TRUE(engine.Controller().StartCommunicationTest());
+        ASSERT_TRUE(engine.WaitUntilIdle());
+    }
+    void Update(const std::vector<std::wstring>& hosts, const wchar_t* policy) {
+        engine.UseOnly(hosts);
+        ASSERT_TRUE(engine.Controller().StartUpdate(policy));
+        ASSERT_TRUE(engine.WaitUntilIdle());
+    }
+    int Progress(const std::wstring& host) { return engine.Model().GetProgress(host.c_str()); }
+
+    EngineHost& engine = EngineHost::Get();
+    static inline std::unique_ptr<TempFolder> smallImage;
+    static inline std::filesystem::path smallImagePath;
+};
+
+}  // namespace
+
+TEST_F(EngineE2E, CommunicationTestOverSeveralDevices) {
+    Fleet fleet(FleetOf({
+        Device("ct-idle.invalid"),
+        Device("ct-print.invalid", {{"status", "AnotherApp"}, {"app-name", "Print"}}),
+        Device("ct-other.invalid", {{"status", "AnotherUpdating"}}),
+        Device("ct-broken.invalid", {{"status", "Broken"}, {"progress", 5}}),
+        Device("ct-versionfail.invalid",
+               {{"faults", {{{"on", "GetInformation"}, {"action", "refuse"}, {"reason", "VersionFailed"}}}}}),
+        Device("ct-http500.invalid",
+               {{"faults", {{{"on", "GetInformation"}, {"action", "status"}, {"code", 500}}}}}),
+        Device("ct-invalid.invalid",
+               {{"faults", {{{"on", "GetInformation"}, {"action", "schema-invalid"}}}}}),
+    }));
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    const std::wstring gone = L"ct-gone.invalid";  // no such device: the proxy answers 502
+    engine.Model().AddDevice(gone.c_str());
+    Test({L"ct-idle.invalid", L"ct-print.invalid", L"ct-other.invalid", L"ct-broken.invalid",
+          L"ct-versionfail.invalid", L"ct-http500.invalid", L"ct-invalid.invalid", gone});
+
+    EXPECT_EQ(Progress(L"ct-idle.invalid"), 100);
+    EXPECT_EQ(engine.Value(L"ct-idle.invalid", L"modelname"), L"QX-Vorta-1000");
+    EXPECT_EQ(engine.Value(L"ct-idle.invalid", L"version"), L"Ver.3.00TC");
+    EXPECT_EQ(engine.Value(L"ct-idle.invalid", L"accesstest"), L"Idle");
+    EXPECT_EQ(Progress(L"ct-print.invalid"), -5);
+    EXPECT_EQ(engine.Value(L"ct-print.invalid", L"accesstest"), L"Print");
+    EXPECT_EQ(Progress(L"ct-other.invalid"), -4);
+    EXPECT_EQ(Progress(L"ct-broken.invalid"), 100);
+    EXPECT_EQ(engine.Value(L"ct-broken.invalid", L"accesstest"), L"5");
+    EXPECT_EQ(Progress(L"ct-versionfail.invalid"), -14);
+    EXPECT_EQ(engine.Value(L"ct-versionfail.invalid", L"accesstest"), L"VersionFailed");
+    EXPECT_EQ(engine.Value(L"ct-versionfail.invalid", L"modelname"), L"");
+    EXPECT_EQ(Progress(L"ct-http500.invalid"), -3);
+    EXPECT_EQ(engine.Value(L"ct-http500.invalid", L"accesstest"), L"TimeOut");
+    EXPECT_EQ(Progress(L"ct-invalid.invalid"), -14);
+    EXPECT_EQ(engine.Value(L"ct-invalid.invalid", L"accesstest"), L"OtherError");
+    EXPECT_EQ(Progress(gone), -3);
+    EXPECT_EQ(engine.Value(gone, L"accesstest"), L"TimeOut");
+
+    // The exchange was preceded by its priming request, which settled the Digest credentials.
+    const auto requests = fleet.Sim().Requests("ct-idle.invalid");
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(TextOf(requests[0], "answer"), "challenge");
+    EXPECT_EQ(TextOf(requests[1], "request"), "priming");
+    EXPECT_TRUE(requests[1]["credentials"].get<bool>());
+    EXPECT_EQ(TextOf(requests[2], "request"), "GetInformation");
+    EXPECT_TRUE(requests[2]["credentials"].get<bool>());
+}
+
+TEST_F(EngineE2E, DeviceGoneBehindTheProxyIsATimeOut) {
+    {
+        Fleet fleet(FleetOf({Device("keep.invalid", {{"firmware", "Ver.2.50TC"}})}));
+        ASSERT_TRUE(fleet.Sim().Started());
+        Test({L"keep.invalid"});
+        ASSERT_EQ(Progress(L"keep.invalid"), 100);
+    }
+    Fleet empty(FleetOf({Device("someone-else.invalid")}));
+    ASSERT_TRUE(empty.Sim().Started());
+    Test({L"keep.invalid"});
+    // Through a proxy a dead host answers 502: a response other than 200, so the test's
+    // values are emptied and the device reads as timed out.
+    EXPECT_EQ(Progress(L"keep.invalid"), -3);
+    EXPECT_EQ(engine.Value(L"keep.invalid", L"version"), L"");
+    EXPECT_EQ(engine.Value(L"keep.invalid", L"accesstest"), L"TimeOut");
+}
+
+TEST_F(EngineE2E, FullRewriteWithTheCarriedImage) {
+    Fleet fleet(FleetOf({Device("full.invalid")}), {"--image", VORTA_CARRIED_IMAGE_PATH});
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    ASSERT_TRUE(engine.Model().LoadUpdateImage(Wide(VORTA_CARRIED_IMAGE_PATH).c_str()));
+    engine.UseOnly({L"full.invalid"});
+    ASSERT_TRUE(engine.Controller().StartUpdate(L"skip"));
+    // Progress moves through the plan while the job runs; the busy model refuses changes.
+    EXPECT_FALSE(engine.Model().AddDevice(L"late.invalid"));
+    EXPECT_FALSE(engine.Controller().StartCommunicationTest());
+    ASSERT_TRUE(engine.WaitUntilIdle());
+    EXPECT_EQ(Progress(L"full.invalid"), 100);
+    EXPECT_EQ(engine.Value(L"full.invalid", L"afterversion"), L"Ver.3.01TC");
+
+    const std::vector<std::string> plan = {
+        "GetInformation", "ChangeMode:BackupSettingValue", "GetInformation",
+        "ChangeMode:ReChangeMode", "Update:CopyWritableRegion", "Update:WriteUpdateBootStrap",
+        "Update:Reboot", "GetInformation", "ChangeMode:ReChangeMode", "Update:WriteNewKernel",
+        "Update:WriteNewRootfs", "Update:WriteNewWritableRegion", "Update:WriteNewSnapShot",
+        "Update:WriteNewBootStrap"};
+    std::vector<std::string> seen;
+    for (const std::string& exchange : fleet.Exchanges("full.invalid")) {
+        // Probes that found the device still restarting are retries, not plan steps.
+        if (seen.empty() || exchange != "GetInformation" || seen.back() != "GetInformation") {
+            seen.push_back(exchange);
+        }
+    }
+    EXPECT_EQ(seen, plan);
+    // Every real request came with credentials right after its priming request, and every
+    // upload's digest matched its bytes.
+    bool primed = false;
+    for (const auto& line : fleet.Sim().Requests("full.invalid")) {
+        const std::string type = TextOf(line, "request");
+        const std::string answer = TextOf(line, "answer");
+        if (answer == "down" || answer == "challenge") {
+            continue;
+        }
+        if (type == "priming") {
+            primed = true;
+            continue;
+        }
+        EXPECT_TRUE(primed) << line.dump();
+        EXPECT_TRUE(line["credentials"].get<bool>()) << line.dump();
+        if (type == "ChangeMode" || type == "Update") {
+            EXPECT_EQ(TextOf(line, "digest_check"), "match") << line.dump();
+        }
+        primed = false;
+    }
+
+    Test({L"full.invalid"});
+    EXPECT_EQ(engine.Value(L"full.invalid", L"version"), L"Ver.3.01TC");
+    EXPECT_EQ(engine.Model().AddDevice(L"late.invalid"), true);
+}
+
+TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
+    struct Case {
+        int progress;
+        const char* firstUpload;  // first part sent after the test
+    };
+    const Case cases[] = {{2, "ChangeMode:ReChangeMode"},  {4, "ChangeMode:ReChangeMode"},
+                          {5, "Update:Reboot"},            {6, "ChangeMode:ReChangeMode"},
+                          {10, "ChangeMode:ReChangeMode"}, {11, "ChangeMode:BackupSettingValue"}};
+    std::vector<nlohmann::json> devices;
+    std::vector<std::wstring> hosts;
+    for (const Case& c : cases) {
+        const std::string host = "resume-" + std::to_string(c.progress) + ".invalid";
+        devices.push_back(Device(host, {{"status", "Broken"}, {"progress", c.progress},
+                                        {"update-version", kTestAfterVersion}}));
+        hosts.push_back(Wide(host));
+    }
+    Fleet fleet(FleetOf(devices), ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    Update(hosts, L"skip");
+    for (const Case& c : cases) {
+        const std::string host = "resume-" + std::to_string(c.progress) + ".invalid";
+        const auto exchanges = fleet.Exchanges(host);
+        ASSERT_GE(exchanges.size(), 2u) << host;
+        EXPECT_EQ(exchanges[1], c.firstUpload) << host;
+    }
+    // Resumed at part 6: its progress starts at 50 with the eleven-part plan.
+    EXPECT_EQ(Progress(L"resume-10.invalid"), 100);
+}
+
+TEST_F(EngineE2E, DowngradeSkipUpdateAndInquiry) {
+    Fleet fleet(FleetOf({Device("dg-skip.invalid", {{"firmware", "Ver.3.02TC"}}),
+                         Device("dg-update.invalid", {{"firmware", "Ver.3.1"}}),
+                         Device("dg-ask-no.invalid", {{"firmware", "Ver.4.00TC"}}),
+                         Device("dg-ask-yes.invalid", {{"firmware", "Ver.3.10TC"}})}),
+                ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+
+    Update({L"dg-skip.invalid"}, L"skip");
+    EXPECT_EQ(Progress(L"dg-skip.invalid"), -16);
+    EXPECT_EQ(fleet.Exchanges("dg-skip.invalid"), std::vector<std::string>{"GetInformation"});
+
+    Update({L"dg-update.invalid"}, L"update");
+    EXPECT_EQ(Progress(L"dg-update.invalid"), 100);
+
+    engine.UseOnly({L"dg-ask-no.invalid", L"dg-ask-yes.invalid"});
+    EXPECT_FALSE(engine.Controller().AnswerInquiry(L"update"));  // nothing waits yet
+    ASSERT_TRUE(engine.Controller().StartUpdate(L"inquiry"));
+    ASSERT_TRUE(engine.WaitForProgress(L"dg-ask-no.invalid", -15));
+    EXPECT_FALSE(engine.Controller().AnswerInquiry(L"inquiry"));
+    EXPECT_TRUE(engine.Controller().AnswerInquiry(L"skip"));
+    EXPECT_FALSE(engine.Controller().AnswerInquiry(L"skip"));
+    ASSERT_TRUE(engine.WaitForProgress(L"dg-ask-yes.invalid", -15));
+    EXPECT_EQ(Progress(L"dg-ask-no.invalid"), -16);
+    EXPECT_TRUE(engine.Controller().AnswerInquiry(L"update"));
+    ASSERT_TRUE(engine.WaitUntilIdle());
+    EXPECT_EQ(Progress(L"dg-ask-yes.invalid"), 100);
+    EXPECT_EQ(fleet.Exchanges("dg-ask-no.invalid"), std::vector<std::string>{"GetInformation"});
+}
+
+TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
+    auto refuse = [](const char* on, const char* part, const char* reason) {
+        return nlohmann::json::array(
+            {{{"on", on}, {"part", part}, {"action", "refuse"}, {"reason", reason}}});
+    };
+    struct Case {
+        const char* host;
+        nlohmann::json faults;
+        int progress;
+    };
+    const std::vector<Case> cases = {
+        {"f-cm-invalid.invalid", refuse("ChangeMode", "BackupSettingValue", "InvalidFile"), -14},
+        {"f-cm-another.invalid", refuse("ChangeMode", "ReChangeMode", "AnotherUpdating"), -4},
+        {"f-cm-notcorr.invalid", refuse("ChangeMode", "BackupSettingValue", "NotCorrespond"), -14},
+        {"f-up-modenot.invalid", refuse("Update", "WriteNewKernel", "ModeNotChanged"), -14},
+        {"f-up-version.invalid", refuse("Update", "CopyWritableRegion", "VersionNotSame"), -14},
+        {"f-up-print.invalid",
+         {{{"on", "Update"}, {"part", "WriteNewRootfs"}, {"action", "refuse"},
+           {"reason", "AnotherApp"}, {"app-name", "Print"}}},
+         -5},
+        // A connection that drops every time ends in a time-out once the client's own
+        // resends are spent.
+        {"f-drop.invalid", {{{"on", "Update"}, {"part", 3}, {"action", "drop"}, {"times", 0}}}, -3},
+        // Dropped once, the part is sent again on a new connection; this device counts the
+        // cut upload as a broken update mode and refuses the repeat.
+        {"f-drop-once.invalid", {{{"on", "Update"}, {"part", 3}, {"action", "drop"}}}, -14},
+        {"f-500.invalid", {{{"on", "ChangeMode"}, {"action", "status"}, {"code", 500}}}, -3},
+        {"f-schema.invalid", {{{"on", "Update"}, {"part", 7}, {"action", "schema-invalid"}}}, -14},
+        {"f-nonutf8.invalid", {{{"on", "Update"}, {"part", 4}, {"action", "non-utf8"}}}, -14},
+        {"f-never.invalid", {{{"action", "no-comeback"}}}, -3},
+        {"f-back-busy.invalid",
+         {{{"action", "comeback-status"}, {"status", "AnotherUpdating"}}}, -4},
+    };
+    std::vector<nlohmann::json> devices;
+    std::vector<std::wstring> hosts;
+    for (const Case& c : cases) {
+        devices.push_back(Device(c.host, {{"faults", c.faults}}));
+        hosts.push_back(Wide(c.host));
+    }
+    devices.push_back(Device("f-fine.invalid"));
+    hosts.push_back(L"f-fine.invalid");
+    Fleet fleet(FleetOf(devices), ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    Update(hosts, L"update");
+    for (const Case& c : cases) {
+        EXPECT_EQ(Progress(Wide(c.host)), c.progress) << c.host;
+    }
+    EXPECT_EQ(Progress(L"f-fine.invalid"), 100);
+    // Nothing is sent after a refused part.
+    const auto modeNot = fleet.Exchanges("f-up-modenot.invalid");
+    EXPECT_EQ(modeNot.back(), "Update:WriteNewKernel");
+}
