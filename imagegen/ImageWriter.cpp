@@ -66,15 +66,15 @@ std::string WriteRandomBlock(const BlockSource& block, PseudoRandomBytes& random
     return {};
 }
 
-std::string WriteContent(const ImageSpec& spec, std::FILE* out) {
-    const std::string header = MakeHeader(spec);
+std::string WriteContent(const ImageLayout& layout, std::FILE* out) {
+    const std::string header = MakeHeader(layout);
     if (std::fwrite(header.data(), 1, header.size(), out) != header.size() ||
         std::fputc(kSeparator, out) == EOF) {
         return "write failed";
     }
-    PseudoRandomBytes random(spec.seed);
+    PseudoRandomBytes random(layout.seed);
     std::vector<unsigned char> buffer(kChunk);
-    for (const Step& step : spec.steps) {
+    for (const Step& step : layout.steps) {
         for (const BlockSource& block : step.blocks) {
             std::string error = block.path.empty() ? WriteRandomBlock(block, random, out, buffer)
                                                    : CopyFileBlock(block, out, buffer);
@@ -91,8 +91,8 @@ std::string WriteContent(const ImageSpec& spec, std::FILE* out) {
 
 }  // namespace
 
-std::string WriteImage(const ImageSpec& spec, const std::string& outPath) {
-    if (std::string problem = Validate(spec); !problem.empty()) {
+std::string WriteImage(const ImageLayout& layout, const std::string& outPath) {
+    if (std::string problem = Validate(layout); !problem.empty()) {
         return problem;
     }
     const std::string temporary = outPath + ".part." + std::to_string(::getpid());
@@ -102,7 +102,7 @@ std::string WriteImage(const ImageSpec& spec, const std::string& outPath) {
         if (!out) {
             return SystemError("cannot create", temporary);
         }
-        error = WriteContent(spec, out.get());
+        error = WriteContent(layout, out.get());
         if (error.empty() && std::fflush(out.get()) != 0) {
             error = SystemError("cannot write", temporary);
         }

@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "imagegen/ImageSpec.h"
+#include "imagegen/ImageLayout.h"
 
 namespace talbo::tesk::vorta::imagegen {
 
 // Writes the image: header, separator byte 0xFF, then every block followed by the block marker.
 // The file appears under its name only when complete (written beside it, then renamed).
 // Returns the problem, or empty text on success.
-std::string WriteImage(const ImageSpec& spec, const std::string& outPath);
+std::string WriteImage(const ImageLayout& layout, const std::string& outPath);
 
 }  // namespace talbo::tesk::vorta::imagegen

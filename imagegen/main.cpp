@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "imagegen/ImageSpec.h"
+#include "imagegen/ImageLayout.h"
 #include "imagegen/ImageWriter.h"
 
 namespace ig = talbo::tesk::vorta::imagegen;
@@ -45,7 +45,7 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ig::ImageSpec spec;
+    ig::ImageLayout layout;
     std::string out;
     bool standIn = false;
     bool haveVersion = false;
@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
         if (option == "--out") {
             out = value;
         } else if (option == "--version") {
-            spec.version = value;
+            layout.version = value;
             haveVersion = true;
         } else if (option == "--seed") {
             char* end = nullptr;
             errno = 0;
-            spec.seed = std::strtoull(value.c_str(), &end, 10);
+            layout.seed = std::strtoull(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || errno != 0 || value.front() == '-') {
                 return UsageError("seed \"" + value + "\" is not a number");
             }
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
             if (!error.empty()) {
                 return UsageError(error);
             }
-            spec.steps.push_back(std::move(step));
+            layout.steps.push_back(std::move(step));
         }
     }
 
@@ -93,17 +93,17 @@ int main(int argc, char** argv) {
         return UsageError("--out is required");
     }
     if (standIn) {
-        if (haveVersion || !spec.steps.empty()) {
+        if (haveVersion || !layout.steps.empty()) {
             return UsageError("--stand-in takes no --version or --step");
         }
-        const std::uint64_t seed = spec.seed;
-        spec = ig::StandInSpec();
-        spec.seed = seed;
+        const std::uint64_t seed = layout.seed;
+        layout = ig::StandInLayout();
+        layout.seed = seed;
     }
-    if (const std::string problem = ig::Validate(spec); !problem.empty()) {
+    if (const std::string problem = ig::Validate(layout); !problem.empty()) {
         return UsageError(problem);
     }
-    if (const std::string error = ig::WriteImage(spec, out); !error.empty()) {
+    if (const std::string error = ig::WriteImage(layout, out); !error.empty()) {
         std::fprintf(stderr, "vorta-mkimage: %s\n", error.c_str());
         return kExitWriteFailed;
     }

@@ -19,26 +19,26 @@ struct Step {
     std::vector<BlockSource> blocks;
 };
 
-struct ImageSpec {
+struct ImageLayout {
     std::string version;
     std::vector<Step> steps;
     std::uint64_t seed = 1;
 };
 
 // The steps and version of the stand-in image the tool carries in place of a real one.
-ImageSpec StandInSpec();
+ImageLayout StandInLayout();
 
 // Parses one --step argument "NAME:NUMBER:BLOCK[,BLOCK...]", BLOCK being a size in bytes or
 // "@PATH"; the sizes of file blocks are taken from the files. Empty error on success.
 Step ParseStep(const std::string& argument, std::string& error);
 
-// Checks what the image format requires of the spec; the problem, or empty text.
-std::string Validate(const ImageSpec& spec);
+// Checks what the image format requires of the layout; the problem, or empty text.
+std::string Validate(const ImageLayout& layout);
 
 // Sum of all block sizes.
-std::uint64_t TotalSize(const ImageSpec& spec);
+std::uint64_t TotalSize(const ImageLayout& layout);
 
 // The header text with CR LF line ends, up to but not including the separator byte.
-std::string MakeHeader(const ImageSpec& spec);
+std::string MakeHeader(const ImageLayout& layout);
 
 }  // namespace talbo::tesk::vorta::imagegen

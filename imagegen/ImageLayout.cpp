@@ -1,4 +1,4 @@
-#include "imagegen/ImageSpec.h"
+#include "imagegen/ImageLayout.h"
 
 #include <sys/stat.h>
 
@@ -47,7 +47,7 @@ void AppendKey(std::string& header, const std::string& key, const std::string& v
 
 }  // namespace
 
-ImageSpec StandInSpec() {
+ImageLayout StandInLayout() {
     struct Row {
         const char* name;
         std::uint64_t size;
@@ -65,13 +65,13 @@ ImageSpec StandInSpec() {
         {"WriteNewSnapShot", 23214112},
         {"WriteNewBootStrap", 20512},
     };
-    ImageSpec spec;
-    spec.version = "Ver.3.01TC";
+    ImageLayout layout;
+    layout.version = "Ver.3.01TC";
     int number = 1;
     for (const Row& row : kRows) {
-        spec.steps.push_back({row.name, std::to_string(number++), {{row.size, {}}}});
+        layout.steps.push_back({row.name, std::to_string(number++), {{row.size, {}}}});
     }
-    return spec;
+    return layout;
 }
 
 Step ParseStep(const std::string& argument, std::string& error) {
@@ -112,14 +112,14 @@ Step ParseStep(const std::string& argument, std::string& error) {
     return step;
 }
 
-std::string Validate(const ImageSpec& spec) {
-    if (spec.version.empty() || spec.version.size() > 255 || !IsHeaderSafe(spec.version)) {
+std::string Validate(const ImageLayout& layout) {
+    if (layout.version.empty() || layout.version.size() > 255 || !IsHeaderSafe(layout.version)) {
         return "the version must be 1 to 255 characters without quotes or line breaks";
     }
-    if (spec.steps.empty()) {
+    if (layout.steps.empty()) {
         return "an image needs at least one step";
     }
-    for (const Step& step : spec.steps) {
+    for (const Step& step : layout.steps) {
         if (step.name.empty() || step.name.size() > 254 || !IsHeaderSafe(step.name)) {
             return "step name \"" + step.name +
                    "\" must be 1 to 254 characters without quotes or line breaks";
@@ -139,9 +139,9 @@ std::string Validate(const ImageSpec& spec) {
     return {};
 }
 
-std::uint64_t TotalSize(const ImageSpec& spec) {
+std::uint64_t TotalSize(const ImageLayout& layout) {
     std::uint64_t total = 0;
-    for (const Step& step : spec.steps) {
+    for (const Step& step : layout.steps) {
         for (const BlockSource& block : step.blocks) {
             total += block.size;
         }
@@ -149,7 +149,7 @@ std::uint64_t TotalSize(const ImageSpec& spec) {
     return total;
 }
 
-std::string MakeHeader(const ImageSpec& spec) {
+std::string MakeHeader(const ImageLayout& layout) {
     std::string header;
     AppendLine(header, "RCX");
     AppendLine(header, "OKRIM TALBO TalboNet Form");
@@ -165,9 +165,9 @@ std::string MakeHeader(const ImageSpec& spec) {
     AppendKey(header, "1", "1");
     AppendKey(header, "2", "400");
     AppendKey(header, "3", "0");
-    AppendKey(header, "7", spec.version);
-    for (std::size_t n = 0; n < spec.steps.size(); ++n) {
-        const Step& step = spec.steps[n];
+    AppendKey(header, "7", layout.version);
+    for (std::size_t n = 0; n < layout.steps.size(); ++n) {
+        const Step& step = layout.steps[n];
         const std::string key = "7." + std::to_string(n + 1);
         AppendKey(header, key, step.name);
         AppendKey(header, key + ".0", step.number);
@@ -178,9 +178,9 @@ std::string MakeHeader(const ImageSpec& spec) {
     }
     AppendLine(header, "[Z_1]");
     AppendKey(header, "1", "Firmware");
-    AppendKey(header, "3", spec.version);
-    AppendKey(header, "4", spec.version);
-    AppendKey(header, "5", std::to_string(TotalSize(spec)));
+    AppendKey(header, "3", layout.version);
+    AppendKey(header, "4", layout.version);
+    AppendKey(header, "5", std::to_string(TotalSize(layout)));
     return header;
 }
 
