@@ -1,6 +1,7 @@
 #include "engine/jobs/CUpdateController.h"
 
 #include <cwctype>
+#include <functional>
 #include <thread>
 
 #include "engine/jobs/CChangeModeState.h"
@@ -135,17 +136,18 @@ bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
     return true;
 }
 
-bool CUpdateController::StartCommunicationTest() {
+bool CUpdateController::StartJob(const std::function<bool()>& start) {
     try {
         if (!model->TryBeginBusy()) {
             return false;
         }
         bool started = false;
         try {
-            started = StartWorker(&CUpdateController::TestThread, nullptr);
+            started = start();
         } catch (...) {
             started = false;
         }
+        // Every refusal after the token was taken gives it back.
         if (!started) {
             model->EndBusy();
         }
@@ -153,6 +155,10 @@ bool CUpdateController::StartCommunicationTest() {
     } catch (...) {
         return false;
     }
+}
+
+bool CUpdateController::StartCommunicationTest() {
+    return StartJob([this] { return StartWorker(&CUpdateController::TestThread, nullptr); });
 }
 
 bool CUpdateController::StartUpdate(const wchar_t* policy) {
@@ -163,23 +169,10 @@ bool CUpdateController::StartUpdate(const wchar_t* policy) {
     if (text != L"skip" && text != L"update" && text != L"inquiry") {
         return false;
     }
-    try {
-        if (!model->TryBeginBusy()) {
-            return false;
-        }
-        bool started = false;
-        try {
-            started = BuildUpdatePlan() && StartWorker(&CUpdateController::UpdateThread, policy);
-        } catch (...) {
-            started = false;
-        }
-        if (!started) {
-            model->EndBusy();
-        }
-        return started;
-    } catch (...) {
-        return false;
-    }
+    // The plan is built here, on the host's thread, while the token keeps workers away.
+    return StartJob([this, policy] {
+        return BuildUpdatePlan() && StartWorker(&CUpdateController::UpdateThread, policy);
+    });
 }
 
 bool CUpdateController::AnswerInquiry(const wchar_t* answer) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ public:
 private:
     using Routine = void (*)(CUpdateController*);
 
+    // Takes the busy token, runs start and gives the token back unless a job started.
+    bool StartJob(const std::function<bool()>& start);
     std::vector<std::wstring> CollectTargets();
     bool StartWorker(Routine routine, const wchar_t* policy);
     static void TestThread(CUpdateController* controller);
