@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/IniFile.h"
+#include "tool/app/CFilePath.h"
 #include "tool/app/CarriedBlobs.h"
 
 namespace tv = talbo::tesk::vorta;
@@ -60,4 +61,24 @@ TEST_F(CarriedFileTest, RefusesMissingOrEmptyBlobsExistingFilesAndLinks) {
     EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(planted));
     EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(dir / "link"));
     EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(planted), "keep");
+}
+
+TEST(ResultLogPath, BesideTheExecutableOrUnderTheStateFolder) {
+    const fs::path dir = fs::temp_directory_path() / ("vorta-logpath-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    EXPECT_EQ(tv::CFilePath::ResultLogPath(dir / "VortaFWUpdateTool"), dir / "VortaFWUpdateTool.log");
+
+    // A folder that cannot take the log sends it to $XDG_STATE_HOME/VortaFWUpdateTool/.
+    const char* old = std::getenv("XDG_STATE_HOME");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    EXPECT_EQ(tv::CFilePath::ResultLogPath(dir / "missing" / "VortaFWUpdateTool"),
+              dir / "state" / "VortaFWUpdateTool" / "VortaFWUpdateTool.log");
+    EXPECT_TRUE(fs::is_directory(dir / "state" / "VortaFWUpdateTool"));
+    if (old != nullptr) {
+        ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_STATE_HOME");
+    }
+    fs::remove_all(dir);
 }

@@ -191,3 +191,16 @@ TEST_F(AppStartupTest, MissingStringsEndStartUpQuietly) {
     EXPECT_FALSE(wizardRan);
     EXPECT_FALSE(fs::exists(logPath));
 }
+
+TEST_F(AppStartupTest, CorruptedEngineBlobEndsStartUpQuietly) {
+    const std::vector<std::uint8_t> garbage(4096, 0x5A);
+    for (tv::CarriedBlob& blob : table) {
+        if (blob.number == tv::kBlobEngine) {
+            blob.bytes = garbage;
+        }
+    }
+    tv::SetCarriedBlobTable(table);
+    tv::CVortaFWUpdateToolUIApp app;
+    EXPECT_EQ(app.Run(L"device-1.invalid"), 0);  // the library does not load: no run, no record
+    EXPECT_FALSE(fs::exists(logPath));
+}
