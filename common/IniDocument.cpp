@@ -6,7 +6,9 @@ namespace {
 
 constexpr std::size_t npos = std::wstring::npos;
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
 
 std::wstring_view Trim(std::wstring_view s) {
     while (!s.empty() && IsBlank(s.front())) {
@@ -18,7 +20,9 @@ std::wstring_view Trim(std::wstring_view s) {
     return s;
 }
 
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t AsciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 
 }  // namespace
 

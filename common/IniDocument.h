@@ -31,9 +31,9 @@ private:
     enum class Kind { Other, Section, Pair };
     struct Line {
         Kind kind = Kind::Other;
-        std::wstring text;  // the line as written, without its line end
-        std::wstring name;  // section name or key name, trimmed
-        std::wstring value; // value of a pair, trimmed and unquoted
+        std::wstring text;   // the line as written, without its line end
+        std::wstring name;   // section name or key name, trimmed
+        std::wstring value;  // value of a pair, trimmed and unquoted
     };
 
     static Line ParseLine(std::wstring_view raw);

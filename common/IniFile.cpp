@@ -44,14 +44,16 @@ std::wstring DecodeText(std::string_view bytes, TextEncoding& encoding) {
         std::wstring out;
         out.reserve(bytes.size() / 2);
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                    (static_cast<unsigned char>(bytes[i + 1]) << 8));
+            const auto unit =
+                static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
             if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-                const auto low = static_cast<char16_t>(static_cast<unsigned char>(bytes[i + 2]) |
-                                                       (static_cast<unsigned char>(bytes[i + 3]) << 8));
+                const auto low =
+                    static_cast<char16_t>(static_cast<unsigned char>(bytes[i + 2]) |
+                                          (static_cast<unsigned char>(bytes[i + 3]) << 8));
                 if (low >= 0xDC00 && low <= 0xDFFF) {
-                    out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) +
-                                                       (low - 0xDC00)));
+                    out.push_back(
+                        static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
                     i += 2;
                     continue;
                 }

@@ -15,7 +15,7 @@ namespace talbo::tesk::vorta::common {
 enum class TextEncoding {
     SingleByte,  // each byte one character
     Utf8,
-    Utf16LE,     // with byte-order mark
+    Utf16LE,  // with byte-order mark
 };
 
 // Decodes file bytes: a UTF-16LE or UTF-8 byte-order mark decides; without one, well-formed

@@ -103,9 +103,10 @@ EngineResult RunEngine(int port) {
         ::setenv("VORTA_REBOOT_RETRY_MAX", "50", 1);
         EngineResult result;
         void* module = ::dlopen(VORTA_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto getModel = module ? reinterpret_cast<tv::GetVortaUpdateModelFn>(
-                                     ::dlsym(module, tv::kModelEntryName))
-                               : nullptr;
+        auto getModel =
+            module
+                ? reinterpret_cast<tv::GetVortaUpdateModelFn>(::dlsym(module, tv::kModelEntryName))
+                : nullptr;
         auto getController = module ? reinterpret_cast<tv::GetVortaUpdateControllerFn>(
                                           ::dlsym(module, tv::kControllerEntryName))
                                     : nullptr;
@@ -156,8 +157,8 @@ std::vector<CurlPost> PrepareCurlPosts(const tv::CUpdateImagePartList& parts, co
             sent = parts[1].get();  // the first part named "ReChangeMode"
         }
         std::wstring document;
-        tv::AppendImagePartDocument(changeMode ? tv::kChangeModeRequest : tv::kUpdateRequest,
-                                    *sent, document);
+        tv::AppendImagePartDocument(changeMode ? tv::kChangeModeRequest : tv::kUpdateRequest, *sent,
+                                    document);
         tv::CHttpRequestBuilder builder(L"POST", L"firmware-update", L"firmware-update");
         builder.Build(tv::common::BytesToWide(kCurlDevice), document, sent);
         CurlPost post;
@@ -176,7 +177,8 @@ std::vector<CurlPost> PrepareCurlPosts(const tv::CUpdateImagePartList& parts, co
 
 double RunCurl(const std::vector<CurlPost>& posts, int port) {
     const std::string proxy = "http://127.0.0.1:" + std::to_string(port);
-    const std::string url = std::string("http://") + kCurlDevice + "/firmware-update/firmware-update";
+    const std::string url =
+        std::string("http://") + kCurlDevice + "/firmware-update/firmware-update";
     const auto start = Clock::now();
     for (const CurlPost& post : posts) {
         const pid_t child = ::fork();
@@ -211,7 +213,8 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[i + 1]));
         }
     }
-    const fs::path dir = fs::temp_directory_path() / ("vorta-job-bench-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("vorta-job-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
 
     tv::CBasicRCXFileParser parser;

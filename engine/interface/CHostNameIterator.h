@@ -24,7 +24,8 @@ public:
     explicit CHostNameIterator(CHostNameIteratorImpl* impl = nullptr) noexcept : impl(impl) {}
     CHostNameIterator(const CHostNameIterator& other)
         : impl(other.impl != nullptr ? other.impl->Clone() : nullptr) {}
-    CHostNameIterator(CHostNameIterator&& other) noexcept : impl(std::exchange(other.impl, nullptr)) {}
+    CHostNameIterator(CHostNameIterator&& other) noexcept
+        : impl(std::exchange(other.impl, nullptr)) {}
     CHostNameIterator& operator=(CHostNameIterator other) noexcept {
         std::swap(impl, other.impl);
         return *this;

@@ -11,6 +11,8 @@ CChangeModeReceive::CChangeModeReceive(CUpdateModelIF* model, const std::wstring
 
 CChangeModeReceive::~CChangeModeReceive() = default;
 
-std::wstring CChangeModeReceive::Analyze(const CXMLParserIF& parser) { return tree->Analyze(&parser); }
+std::wstring CChangeModeReceive::Analyze(const CXMLParserIF& parser) {
+    return tree->Analyze(&parser);
+}
 
 }  // namespace talbo::tesk::vorta

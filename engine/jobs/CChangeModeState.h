@@ -11,7 +11,9 @@ public:
     CChangeModeState(CUpdateModelIF* model, const std::wstring& successName,
                      const std::wstring& partName, bool restartWait);
 
-    std::wstring Execute(const std::wstring& hostName) override { return RunFrom(hostName, L"Connect"); }
+    std::wstring Execute(const std::wstring& hostName) override {
+        return RunFrom(hostName, L"Connect");
+    }
 };
 
 }  // namespace talbo::tesk::vorta

@@ -6,8 +6,7 @@
 namespace talbo::tesk::vorta {
 
 CCommunicationTestReceive::CCommunicationTestReceive(CUpdateModelIF* model, std::wstring nextName)
-    : CReceiveXMLState(model),
-      nextName(std::move(nextName)) {}
+    : CReceiveXMLState(model), nextName(std::move(nextName)) {}
 
 CCommunicationTestReceive::~CCommunicationTestReceive() = default;
 

@@ -18,16 +18,19 @@ namespace talbo::tesk::vorta {
 namespace {
 
 constexpr const wchar_t* kEndStateNames[] = {
-    L"NormalEnd",   L"AnotherUpdating",   L"TimeOut",         L"NotCorrespond",
-    L"SameVersion", L"Print",             L"WebConfig",       L"WebContents",
-    L"WebContentsUpdater", L"Utility",    L"StatusPrint",     L"Initialization",
-    L"ServerDirectPrint",  L"StatusNotification", L"HIDNotification", L"OtherError",
+    L"NormalEnd",         L"AnotherUpdating",    L"TimeOut",
+    L"NotCorrespond",     L"SameVersion",        L"Print",
+    L"WebConfig",         L"WebContents",        L"WebContentsUpdater",
+    L"Utility",           L"StatusPrint",        L"Initialization",
+    L"ServerDirectPrint", L"StatusNotification", L"HIDNotification",
+    L"OtherError",
 };
 
 constexpr const wchar_t* kBusyNames[] = {
-    L"SameVersion",       L"AnotherUpdating",    L"Print",           L"WebConfig",
-    L"WebContents",       L"WebContentsUpdater", L"Utility",         L"StatusPrint",
-    L"Initialization",    L"ServerDirectPrint",  L"StatusNotification", L"HIDNotification",
+    L"SameVersion",       L"AnotherUpdating",    L"Print",
+    L"WebConfig",         L"WebContents",        L"WebContentsUpdater",
+    L"Utility",           L"StatusPrint",        L"Initialization",
+    L"ServerDirectPrint", L"StatusNotification", L"HIDNotification",
     L"TimeOut",
 };
 
@@ -36,14 +39,29 @@ struct ProgressCode {
     int code;
 };
 constexpr ProgressCode kProgressCodes[] = {
-    {L"Idle", 0},           {L"NormalEnd", 100},       {L"SameVersion", -2},
-    {L"TimeOut", -3},       {L"AnotherUpdating", -4},  {L"Print", -5},
-    {L"WebConfig", -7},     {L"WebContents", -8},      {L"Utility", -9},
-    {L"StatusPrint", -10},  {L"Initialization", -11},  {L"ServerDirectPrint", -12},
-    {L"StatusNotification", -13}, {L"NotCorrespond", -14}, {L"VersionNotSame", -14},
-    {L"InvalidFile", -14},  {L"ModeNotChanged", -14},  {L"OtherError", -14},
-    {L"SchemaError", -14},  {L"DowngradeInquiry", -15}, {L"UpdateSkip", -16},
-    {L"WebContentsUpdater", -17}, {L"HIDNotification", -18},
+    {L"Idle", 0},
+    {L"NormalEnd", 100},
+    {L"SameVersion", -2},
+    {L"TimeOut", -3},
+    {L"AnotherUpdating", -4},
+    {L"Print", -5},
+    {L"WebConfig", -7},
+    {L"WebContents", -8},
+    {L"Utility", -9},
+    {L"StatusPrint", -10},
+    {L"Initialization", -11},
+    {L"ServerDirectPrint", -12},
+    {L"StatusNotification", -13},
+    {L"NotCorrespond", -14},
+    {L"VersionNotSame", -14},
+    {L"InvalidFile", -14},
+    {L"ModeNotChanged", -14},
+    {L"OtherError", -14},
+    {L"SchemaError", -14},
+    {L"DowngradeInquiry", -15},
+    {L"UpdateSkip", -16},
+    {L"WebContentsUpdater", -17},
+    {L"HIDNotification", -18},
 };
 
 constexpr const wchar_t* kConnectTest = L"ConnectCommunicationTest";
@@ -393,8 +411,10 @@ bool CUpdateController::BuildUpdatePlan() {
     if (!updateStates.empty()) {
         updateStates[L"1"] =
             std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
-        updateStates[L"2"] = std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
-        updateStates[L"6"] = std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
+        updateStates[L"2"] =
+            std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
+        updateStates[L"6"] =
+            std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
     }
     return !updateStates.empty();
 }

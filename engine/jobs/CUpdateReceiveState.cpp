@@ -11,6 +11,8 @@ CUpdateReceiveState::CUpdateReceiveState(CUpdateModelIF* model, const std::wstri
 
 CUpdateReceiveState::~CUpdateReceiveState() = default;
 
-std::wstring CUpdateReceiveState::Analyze(const CXMLParserIF& parser) { return tree->Analyze(&parser); }
+std::wstring CUpdateReceiveState::Analyze(const CXMLParserIF& parser) {
+    return tree->Analyze(&parser);
+}
 
 }  // namespace talbo::tesk::vorta

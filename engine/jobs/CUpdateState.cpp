@@ -10,8 +10,7 @@
 
 namespace talbo::tesk::vorta {
 
-CUpdateState::CUpdateState(CUpdateModelIF* model, const std::wstring& successName,
-                           bool restartWait)
+CUpdateState::CUpdateState(CUpdateModelIF* model, const std::wstring& successName, bool restartWait)
     : CCompositeState(model, successName) {
     Put(L"Connect", std::make_unique<CConnectState>(model, L"Send"));
     Put(L"Send", std::make_unique<CUpdateSendState>(model, L"Receive"));

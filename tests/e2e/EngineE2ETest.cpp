@@ -76,7 +76,9 @@ protected:
         ASSERT_TRUE(engine.WaitUntilIdle());
     }
 
-    void LoadSmallImage() { ASSERT_TRUE(engine.Model().LoadUpdateImage(smallImagePath.wstring().c_str())); }
+    void LoadSmallImage() {
+        ASSERT_TRUE(engine.Model().LoadUpdateImage(smallImagePath.wstring().c_str()));
+    }
     std::vector<std::string> ImageArgument() const { return {"--image", smallImagePath.string()}; }
 
     void Test(const std::vector<std::wstring>& hosts) {
@@ -105,7 +107,8 @@ TEST_F(EngineE2E, CommunicationTestOverSeveralDevices) {
         Device("ct-other.invalid", {{"status", "AnotherUpdating"}}),
         Device("ct-broken.invalid", {{"status", "Broken"}, {"progress", 5}}),
         Device("ct-versionfail.invalid",
-               {{"faults", {{{"on", "GetInformation"}, {"action", "refuse"}, {"reason", "VersionFailed"}}}}}),
+               {{"faults",
+                 {{{"on", "GetInformation"}, {"action", "refuse"}, {"reason", "VersionFailed"}}}}}),
         Device("ct-http500.invalid",
                {{"faults", {{{"on", "GetInformation"}, {"action", "status"}, {"code", 500}}}}}),
         Device("ct-invalid.invalid",
@@ -176,12 +179,20 @@ TEST_F(EngineE2E, FullRewriteWithTheCarriedImage) {
     EXPECT_EQ(Progress(L"full.invalid"), 100);
     EXPECT_EQ(engine.Value(L"full.invalid", L"afterversion"), L"Ver.3.01TC");
 
-    const std::vector<std::string> plan = {
-        "GetInformation", "ChangeMode:BackupSettingValue", "GetInformation",
-        "ChangeMode:ReChangeMode", "Update:CopyWritableRegion", "Update:WriteUpdateBootStrap",
-        "Update:Reboot", "GetInformation", "ChangeMode:ReChangeMode", "Update:WriteNewKernel",
-        "Update:WriteNewRootfs", "Update:WriteNewWritableRegion", "Update:WriteNewSnapShot",
-        "Update:WriteNewBootStrap"};
+    const std::vector<std::string> plan = {"GetInformation",
+                                           "ChangeMode:BackupSettingValue",
+                                           "GetInformation",
+                                           "ChangeMode:ReChangeMode",
+                                           "Update:CopyWritableRegion",
+                                           "Update:WriteUpdateBootStrap",
+                                           "Update:Reboot",
+                                           "GetInformation",
+                                           "ChangeMode:ReChangeMode",
+                                           "Update:WriteNewKernel",
+                                           "Update:WriteNewRootfs",
+                                           "Update:WriteNewWritableRegion",
+                                           "Update:WriteNewSnapShot",
+                                           "Update:WriteNewBootStrap"};
     std::vector<std::string> seen;
     for (const std::string& exchange : fleet.Exchanges("full.invalid")) {
         // Probes that found the device still restarting are retries, not plan steps.
@@ -221,14 +232,18 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
         int progress;
         const char* firstUpload;  // first part sent after the test
     };
-    const Case cases[] = {{2, "ChangeMode:ReChangeMode"},  {4, "ChangeMode:ReChangeMode"},
-                          {5, "Update:Reboot"},            {6, "ChangeMode:ReChangeMode"},
-                          {10, "ChangeMode:ReChangeMode"}, {11, "ChangeMode:BackupSettingValue"}};
+    const Case cases[] = {{2, "ChangeMode:ReChangeMode"},
+                          {4, "ChangeMode:ReChangeMode"},
+                          {5, "Update:Reboot"},
+                          {6, "ChangeMode:ReChangeMode"},
+                          {10, "ChangeMode:ReChangeMode"},
+                          {11, "ChangeMode:BackupSettingValue"}};
     std::vector<nlohmann::json> devices;
     std::vector<std::wstring> hosts;
     for (const Case& c : cases) {
         const std::string host = "resume-" + std::to_string(c.progress) + ".invalid";
-        devices.push_back(Device(host, {{"status", "Broken"}, {"progress", c.progress},
+        devices.push_back(Device(host, {{"status", "Broken"},
+                                        {"progress", c.progress},
                                         {"update-version", kTestAfterVersion}}));
         hosts.push_back(Wide(host));
     }
@@ -294,8 +309,11 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
         {"f-up-modenot.invalid", refuse("Update", "WriteNewKernel", "ModeNotChanged"), -14},
         {"f-up-version.invalid", refuse("Update", "CopyWritableRegion", "VersionNotSame"), -14},
         {"f-up-print.invalid",
-         {{{"on", "Update"}, {"part", "WriteNewRootfs"}, {"action", "refuse"},
-           {"reason", "AnotherApp"}, {"app-name", "Print"}}},
+         {{{"on", "Update"},
+           {"part", "WriteNewRootfs"},
+           {"action", "refuse"},
+           {"reason", "AnotherApp"},
+           {"app-name", "Print"}}},
          -5},
         // A connection that drops every time ends in a time-out once the client's own
         // resends are spent.
@@ -308,7 +326,8 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
         {"f-nonutf8.invalid", {{{"on", "Update"}, {"part", 4}, {"action", "non-utf8"}}}, -14},
         {"f-never.invalid", {{{"action", "no-comeback"}}}, -3},
         {"f-back-busy.invalid",
-         {{{"action", "comeback-status"}, {"status", "AnotherUpdating"}}}, -4},
+         {{{"action", "comeback-status"}, {"status", "AnotherUpdating"}}},
+         -4},
     };
     std::vector<nlohmann::json> devices;
     std::vector<std::wstring> hosts;

@@ -24,8 +24,8 @@ EngineHost::EngineHost() {
     }
     const auto getModel =
         reinterpret_cast<tv::GetVortaUpdateModelFn>(::dlsym(handle, tv::kModelEntryName));
-    const auto getController = reinterpret_cast<tv::GetVortaUpdateControllerFn>(
-        ::dlsym(handle, tv::kControllerEntryName));
+    const auto getController =
+        reinterpret_cast<tv::GetVortaUpdateControllerFn>(::dlsym(handle, tv::kControllerEntryName));
     model = getModel != nullptr ? getModel() : nullptr;
     controller = getController != nullptr ? getController() : nullptr;
 }
@@ -40,7 +40,8 @@ void EngineHost::UseOnly(const std::vector<std::wstring>& hosts) const {
     for (const std::wstring& host : hosts) {
         model->AddDevice(host.c_str());
     }
-    for (tv::CHostNameIterator it = model->GetHostNameIterator(); it.Current() != nullptr; it.Next()) {
+    for (tv::CHostNameIterator it = model->GetHostNameIterator(); it.Current() != nullptr;
+         it.Next()) {
         const std::wstring name = it.Current();
         bool wanted = false;
         for (const std::wstring& host : hosts) {
@@ -74,7 +75,9 @@ bool EngineHost::WaitForProgress(const std::wstring& host, int value,
     return false;
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 std::string Narrow(const std::wstring& text) {
     std::string out;

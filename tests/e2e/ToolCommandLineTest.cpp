@@ -25,17 +25,19 @@ protected:
         fs::permissions(tool, fs::perms::owner_all);
         tmp = folder.Path() / "tmp";
         fs::create_directory(tmp);
-        const nlohmann::json fleet = {
-            {"defaults", {{"restart-ms", 200}}},
-            {"devices",
-             {{{"host", "cl-old.invalid"}},
-              {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
-              {{"host", "cl-printing.invalid"},
-               {"faults",
-                {{{"on", "Update"}, {"part", 8}, {"action", "refuse"}, {"reason", "AnotherApp"},
-                  {"app-name", "Print"}}}}}}}};
-        sim = std::make_unique<SimulatorProcess>(std::vector<std::string>{
-            "--fleet", folder.Write("fleet.json", fleet.dump()).string()});
+        const nlohmann::json fleet = {{"defaults", {{"restart-ms", 200}}},
+                                      {"devices",
+                                       {{{"host", "cl-old.invalid"}},
+                                        {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
+                                        {{"host", "cl-printing.invalid"},
+                                         {"faults",
+                                          {{{"on", "Update"},
+                                            {"part", 8},
+                                            {"action", "refuse"},
+                                            {"reason", "AnotherApp"},
+                                            {"app-name", "Print"}}}}}}}};
+        sim = std::make_unique<SimulatorProcess>(
+            std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
     }
 
@@ -76,8 +78,8 @@ protected:
             return {L"<none>", L"<none>"};
         }
         const auto& doc = log->Document();
-        const std::wstring section =
-            doc.Get(L"LAST_POS", L"DATE").value_or(L"") + L"-" + doc.Get(L"LAST_POS", L"NO").value_or(L"");
+        const std::wstring section = doc.Get(L"LAST_POS", L"DATE").value_or(L"") + L"-" +
+                                     doc.Get(L"LAST_POS", L"NO").value_or(L"");
         return {doc.Get(section, L"Result").value_or(L"<none>"),
                 doc.Get(section, L"Detail").value_or(L"<none>")};
     }
@@ -92,7 +94,9 @@ protected:
 using Record = std::pair<std::wstring, std::wstring>;
 
 // What a shell sees of an exit code.
-constexpr int Status(int code) { return code & 0xFF; }
+constexpr int Status(int code) {
+    return code & 0xFF;
+}
 
 }  // namespace
 

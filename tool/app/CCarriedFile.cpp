@@ -16,7 +16,9 @@ CCarriedFile::CCarriedFile(std::wstring_view type, int number) {
     }
 }
 
-CCarriedFile::~CCarriedFile() { DeleteWrittenFile(); }
+CCarriedFile::~CCarriedFile() {
+    DeleteWrittenFile();
+}
 
 bool CCarriedFile::WriteTo(const std::filesystem::path& path) {
     if (!found || !writtenPath.empty() || bytes.empty() || path.empty()) {

@@ -21,7 +21,8 @@ void CCommandLine::Parse(std::wstring_view argumentText) {
             break;
         }
         const std::size_t end = argumentText.find(L' ', pos);
-        tokens.push_back(argumentText.substr(pos, end == std::wstring_view::npos ? end : end - pos));
+        tokens.push_back(
+            argumentText.substr(pos, end == std::wstring_view::npos ? end : end - pos));
         pos = end;
     }
     const std::wstring_view t1 = tokens.empty() ? std::wstring_view() : tokens[0];

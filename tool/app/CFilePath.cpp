@@ -64,8 +64,9 @@ fs::path CFilePath::ExecutablePath() {
 
 fs::path CFilePath::ResultLogPath(const fs::path& executable) {
     const fs::path folder = executable.parent_path();
-    const fs::path name = executable.empty() ? fs::path("VortaFWUpdateTool.log")
-                                             : fs::path(executable.filename()).replace_extension(".log");
+    const fs::path name = executable.empty()
+                              ? fs::path("VortaFWUpdateTool.log")
+                              : fs::path(executable.filename()).replace_extension(".log");
     if (!folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0) {
         return folder / name;
     }

@@ -34,10 +34,22 @@ struct ResultKey {
     const wchar_t* key;
 };
 constexpr std::array<ResultKey, 17> kResultKeys = {{
-    {-1, L"STR-004"},  {-2, L"STR-002"},  {-3, L"STR-004"},  {-4, L"STR-005"},
-    {-5, L"STR-007"},  {-6, L"STR-007"},  {-7, L"STR-009"},  {-8, L"STR-016"},
-    {-9, L"STR-011"},  {-10, L"STR-012"}, {-11, L"STR-013"}, {-12, L"STR-014"},
-    {-13, L"STR-015"}, {-14, L"STR-006"}, {-16, L"STR-003"}, {-17, L"STR-010"},
+    {-1, L"STR-004"},
+    {-2, L"STR-002"},
+    {-3, L"STR-004"},
+    {-4, L"STR-005"},
+    {-5, L"STR-007"},
+    {-6, L"STR-007"},
+    {-7, L"STR-009"},
+    {-8, L"STR-016"},
+    {-9, L"STR-011"},
+    {-10, L"STR-012"},
+    {-11, L"STR-013"},
+    {-12, L"STR-014"},
+    {-13, L"STR-015"},
+    {-14, L"STR-006"},
+    {-16, L"STR-003"},
+    {-17, L"STR-010"},
     {-18, L"STR-017"},
 }};
 
@@ -131,7 +143,9 @@ bool CUIStringTable::LoadLicenceText(const std::filesystem::path& path, LicenceE
     return true;
 }
 
-std::wstring CUIStringTable::GetText(const std::wstring& key) { return texts[key]; }
+std::wstring CUIStringTable::GetText(const std::wstring& key) {
+    return texts[key];
+}
 
 std::wstring CUIStringTable::GetResultText(int resultCode) {
     const auto it = resultKeys.find(resultCode);

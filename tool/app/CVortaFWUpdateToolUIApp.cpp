@@ -22,7 +22,9 @@ std::wstring PathText(const fs::path& path) {
 
 }  // namespace
 
-CVortaFWUpdateToolUIApp::CVortaFWUpdateToolUIApp() { current = this; }
+CVortaFWUpdateToolUIApp::CVortaFWUpdateToolUIApp() {
+    current = this;
+}
 
 CVortaFWUpdateToolUIApp::~CVortaFWUpdateToolUIApp() {
     if (current == this) {
@@ -102,10 +104,10 @@ bool CVortaFWUpdateToolUIApp::LoadLicence(int number) {
     if (!file.WriteTo(CFilePath::GetInstance().GetPath(L"eula"))) {
         return false;
     }
-    CUIStringTable::GetInstance().LoadLicenceText(
-        file.GetWrittenPath(), number == kBlobLicenceJapanese
-                                   ? CUIStringTable::LicenceEncoding::Cp932
-                                   : CUIStringTable::LicenceEncoding::Ascii);
+    CUIStringTable::GetInstance().LoadLicenceText(file.GetWrittenPath(),
+                                                  number == kBlobLicenceJapanese
+                                                      ? CUIStringTable::LicenceEncoding::Cp932
+                                                      : CUIStringTable::LicenceEncoding::Ascii);
     return true;
 }
 

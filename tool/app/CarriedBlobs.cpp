@@ -6,7 +6,9 @@ namespace {
 std::span<const CarriedBlob> g_table;
 }
 
-void SetCarriedBlobTable(std::span<const CarriedBlob> table) { g_table = table; }
+void SetCarriedBlobTable(std::span<const CarriedBlob> table) {
+    g_table = table;
+}
 
 const CarriedBlob* FindCarriedBlob(std::wstring_view type, int number) {
     for (const CarriedBlob& blob : g_table) {

@@ -1,8 +1,9 @@
 // module_probe MODULE [--hold]
 //
 // Loads the engine library like the tool does and prints "engine=ok" when both entry points
-// answer, "engine=null" when both give null (or "engine=mixed", "load-failed"). With --hold it then keeps the library loaded and obeys lines on stdin:
-// "unload" unloads it and prints "unloaded"; end of input unloads and exits.
+// answer, "engine=null" when both give null (or "engine=mixed", "load-failed"). With --hold it then
+// keeps the library loaded and obeys lines on stdin: "unload" unloads it and prints "unloaded"; end
+// of input unloads and exits.
 
 #include <dlfcn.h>
 

@@ -21,10 +21,10 @@ struct FakeDevice {
     bool reachable = true;
     std::wstring modelName = L"QX-Vorta-1000";
     std::wstring version = L"Ver.3.00TC";
-    std::wstring status = L"Idle";            // "Idle", "AnotherUpdating", "AnotherApp", "Broken"
-    std::wstring appName;                     // with "AnotherApp"
-    std::wstring brokenProgress;              // with "Broken"
-    std::wstring informationFailure;          // reason of success="false" to GetInformation
+    std::wstring status = L"Idle";    // "Idle", "AnotherUpdating", "AnotherApp", "Broken"
+    std::wstring appName;             // with "AnotherApp"
+    std::wstring brokenProgress;      // with "Broken"
+    std::wstring informationFailure;  // reason of success="false" to GetInformation
     std::map<std::wstring, std::wstring> refusals;  // part name -> reason ("AnotherApp:Print")
     bool comesBackAfterRestart = true;
     std::wstring statusAfterRestart = L"Idle";
@@ -42,8 +42,10 @@ class FakeFleetModel : public CUpdateModelIF {
 public:
     FakeDevice& Add(const std::wstring& host) {
         hosts.push_back(host);
-        values[host] = {{L"hostname", host},     {L"update", L"true"},
-                        {L"rebootfirstwait", L"0"}, {L"rebootretrywait", L"0"},
+        values[host] = {{L"hostname", host},
+                        {L"update", L"true"},
+                        {L"rebootfirstwait", L"0"},
+                        {L"rebootretrywait", L"0"},
                         {L"rebootretrymax", L"2"}};
         return devices[host];
     }
@@ -53,10 +55,11 @@ public:
                                                            L"0123456789abcdef0123456789abcdef"));
     }
     void AddCarriedImageParts() {
-        const wchar_t* names[] = {L"BackupSettingValue", L"ReChangeMode", L"CopyWritableRegion",
-                                  L"WriteUpdateBootStrap", L"Reboot", L"ReChangeMode",
-                                  L"WriteNewKernel", L"WriteNewRootfs", L"WriteNewWritableRegion",
-                                  L"WriteNewSnapShot", L"WriteNewBootStrap"};
+        const wchar_t* names[] = {
+            L"BackupSettingValue",   L"ReChangeMode",     L"CopyWritableRegion",
+            L"WriteUpdateBootStrap", L"Reboot",           L"ReChangeMode",
+            L"WriteNewKernel",       L"WriteNewRootfs",   L"WriteNewWritableRegion",
+            L"WriteNewSnapShot",     L"WriteNewBootStrap"};
         for (int i = 0; i < 11; ++i) {
             AddPart(std::to_wstring(i + 1), names[i]);
         }
@@ -181,14 +184,16 @@ private:
     FakeDevice& Device() { return fleet.Device(host); }
 
     static std::wstring Document(const std::wstring& response) {
-        return std::wstring(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<tesk-utility xmlns=\"") +
+        return std::wstring(
+                   L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<tesk-utility xmlns=\"") +
                kUtilityNamespace + L"\"><update>" + response + L"</update></tesk-utility>";
     }
 
     static std::wstring Refusal(const std::wstring& reason) {
         const std::size_t colon = reason.find(L':');
         if (colon == std::wstring::npos) {
-            return Document(L"<response success=\"false\"><reason>" + reason + L"</reason></response>");
+            return Document(L"<response success=\"false\"><reason>" + reason +
+                            L"</reason></response>");
         }
         return Document(L"<response success=\"false\"><reason>" + reason.substr(0, colon) +
                         L"<additional-data><another-app app-name=\"" + reason.substr(colon + 1) +
@@ -199,8 +204,8 @@ private:
         FakeDevice& device = Device();
         if (type == L"GetInformation") {
             if (!device.informationFailure.empty()) {
-                return Document(L"<response success=\"false\"><reason>" + device.informationFailure +
-                                L"</reason></response>");
+                return Document(L"<response success=\"false\"><reason>" +
+                                device.informationFailure + L"</reason></response>");
             }
             std::wstring status = device.status;
             if (device.status == L"AnotherApp") {

@@ -165,7 +165,7 @@ TEST_F(UpdateControllerTest, InterruptedUpdatesResumeAtTheirStep) {
         const wchar_t* progress;
         const wchar_t* firstStep;  // first progress value after the reset
     };
-    const Case cases[] = {{L"2", L"16"}, {L"4", L"16"}, {L"5", L"41"}, {L"6", L"50"},
+    const Case cases[] = {{L"2", L"16"}, {L"4", L"16"},  {L"5", L"41"}, {L"6", L"50"},
                           {L"7", L"50"}, {L"10", L"50"}, {L"11", L"8"}, {L"x", L"8"}};
     model.AddCarriedImageParts();
     for (const Case& c : cases) {
@@ -242,7 +242,8 @@ TEST_F(UpdateControllerTest, FailuresEndOneDeviceAndTheJobGoesOn) {
     for (const Case& c : refusals) {
         EXPECT_EQ(model.GetDeviceValue(c.host, L"progress"), c.progress) << c.host;
         EXPECT_EQ(model.GetDeviceValue(c.host, L"sendfile").empty(),
-                  std::wstring(c.part) == L"BackupSettingValue" || std::wstring(c.part) == L"ReChangeMode")
+                  std::wstring(c.part) == L"BackupSettingValue" ||
+                      std::wstring(c.part) == L"ReChangeMode")
             << c.host;
     }
     EXPECT_EQ(model.GetDeviceValue(L"never-back", L"progress"), L"-3");
@@ -255,11 +256,11 @@ TEST_F(UpdateControllerTest, FailuresEndOneDeviceAndTheJobGoesOn) {
 
 TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {
     using tv::CUpdateController;
-    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.1"));     // 301 < 310
+    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.1"));  // 301 < 310
     EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.02TC"));
     EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.01TC"));
     EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.00TC"));
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3"));       // 301 > 300
+    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3"));  // 301 > 300
     EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L""));
     EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.1"));
     EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.0"));

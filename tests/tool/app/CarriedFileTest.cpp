@@ -39,7 +39,8 @@ TEST_F(CarriedFileTest, WritesAPrivateFileAndDeletesItWhenDestroyed) {
         tv::CCarriedFile file(L"LANGUAGE", 140);
         ASSERT_TRUE(file.WriteTo(path));
         EXPECT_EQ(file.GetWrittenPath(), path);
-        EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(path), std::string("\x01\x02\x03\xFF", 4));
+        EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(path),
+                  std::string("\x01\x02\x03\xFF", 4));
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -64,9 +65,11 @@ TEST_F(CarriedFileTest, RefusesMissingOrEmptyBlobsExistingFilesAndLinks) {
 }
 
 TEST(ResultLogPath, BesideTheExecutableOrUnderTheStateFolder) {
-    const fs::path dir = fs::temp_directory_path() / ("vorta-logpath-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("vorta-logpath-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    EXPECT_EQ(tv::CFilePath::ResultLogPath(dir / "VortaFWUpdateTool"), dir / "VortaFWUpdateTool.log");
+    EXPECT_EQ(tv::CFilePath::ResultLogPath(dir / "VortaFWUpdateTool"),
+              dir / "VortaFWUpdateTool.log");
 
     // A folder that cannot take the log sends it to $XDG_STATE_HOME/VortaFWUpdateTool/.
     const char* old = std::getenv("XDG_STATE_HOME");

@@ -21,6 +21,6 @@ TEST(CommandLine, OptionBeforeOrAfterTheHostNameAndBlanksOnly) {
     EXPECT_EQ(ParseOf(L"   device-1    -d  extra"), (P{L"update", L"device-1"}));
     EXPECT_EQ(ParseOf(L"-d"), (P{L"update", L""}));
     EXPECT_EQ(ParseOf(L"-D device-1"), (P{L"skip", L"-D"}));  // the option is lower case only
-    EXPECT_EQ(ParseOf(L"\"a b\""), (P{L"skip", L"\"a"}));      // quotes are not interpreted
-    EXPECT_EQ(ParseOf(L"a\tb"), (P{L"skip", L"a\tb"}));        // only the blank separates
+    EXPECT_EQ(ParseOf(L"\"a b\""), (P{L"skip", L"\"a"}));     // quotes are not interpreted
+    EXPECT_EQ(ParseOf(L"a\tb"), (P{L"skip", L"a\tb"}));       // only the blank separates
 }

@@ -14,8 +14,9 @@ namespace fs = std::filesystem;
 class ResultLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        path = fs::temp_directory_path() / ("vorta-log-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path = fs::temp_directory_path() /
+               ("vorta-log-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove(path);
     }
     void TearDown() override { fs::remove(path); }
@@ -45,8 +46,9 @@ TEST_F(ResultLogTest, NumbersRunsPerDayAndRestartsOnTheNextDay) {
 
 TEST_F(ResultLogTest, WrapsAfter999AndOverwritesThatDaysFirstRecord) {
     tv::CResultLog::WriteDated(path, 0, L"first", L"2013/05/21");
-    ASSERT_TRUE(vc::ReplaceFileAtomically(
-        path, "[LAST_POS]\r\nDATE=2013/05/21\r\nNO=999\r\n[2013/05/21-000]\r\nResult=0\r\nDetail=first\r\n"));
+    ASSERT_TRUE(vc::ReplaceFileAtomically(path,
+                                          "[LAST_POS]\r\nDATE=2013/05/21\r\nNO=999\r\n[2013/05/"
+                                          "21-000]\r\nResult=0\r\nDetail=first\r\n"));
     tv::CResultLog::WriteDated(path, -100, L"again", L"2013/05/21");
     EXPECT_EQ(Value(L"LAST_POS", L"NO"), L"000");
     EXPECT_EQ(Value(L"2013/05/21-000", L"Result"), L"-100");

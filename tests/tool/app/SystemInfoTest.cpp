@@ -41,7 +41,8 @@ private:
 
 TEST(SystemInfo, LocaleFollowsTheFirstSetVariable) {
     {
-        ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", "ja_JP.UTF-8");
+        ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr),
+            lang("LANG", "ja_JP.UTF-8");
         EXPECT_EQ(tv::SystemDefaultLocale(), tv::kLocaleJapanese);
     }
     {

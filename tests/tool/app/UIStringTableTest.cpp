@@ -54,17 +54,16 @@ TEST(UIStringTable, CarriedJapaneseFileAndLicences) {
     ASSERT_TRUE(table.LoadLicenceText(kResources / "en" / "eula.txt",
                                       tv::CUIStringTable::LicenceEncoding::Ascii));
     EXPECT_EQ(table.GetText(L"FSTR-0102").rfind(L"END USER LICENSE AGREEMENT\r\n", 0), 0u);
-    EXPECT_FALSE(table.LoadLicenceText("/nonexistent/eula.txt",
-                                       tv::CUIStringTable::LicenceEncoding::Ascii));
+    EXPECT_FALSE(
+        table.LoadLicenceText("/nonexistent/eula.txt", tv::CUIStringTable::LicenceEncoding::Ascii));
     EXPECT_EQ(table.GetText(L"FSTR-0102"), L"");
 }
 
 TEST(UIStringTable, FileRulesCutEscapesCaseAndMissingKeys) {
     const std::u16string longValue(300, u'x');
     const fs::path path = WriteUtf16File(
-        "ui-test",
-        u"[string]\r\nmsg-100 = one\\ntwo\\tthree \r\nSTR-001 = " + longValue +
-            u"\r\nFSTR-0102 = not the licence\r\nXYZ-1 = ignored\r\n");
+        "ui-test", u"[string]\r\nmsg-100 = one\\ntwo\\tthree \r\nSTR-001 = " + longValue +
+                       u"\r\nFSTR-0102 = not the licence\r\nXYZ-1 = ignored\r\n");
     tv::CUIStringTable table;
     table.LoadDefaults();
     table.LoadFile(path);

@@ -21,7 +21,8 @@ namespace {
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     const auto text = tv::common::ReadWholeFile(path);
-    return text ? std::vector<std::uint8_t>(text->begin(), text->end()) : std::vector<std::uint8_t>{};
+    return text ? std::vector<std::uint8_t>(text->begin(), text->end())
+                : std::vector<std::uint8_t>{};
 }
 
 const fs::path kResources = fs::path(VORTA_SOURCE_DIR) / "tool" / "resources";
@@ -120,7 +121,8 @@ TEST_F(AppStartupTest, JapaneseLocaleChoosesTheJapaneseBlobs) {
     tv::CVortaFWUpdateToolUIApp app;
     EXPECT_EQ(app.Run(L""), 0);
     EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"STR-001"), L"成功");
-    EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"FSTR-0102").rfind(L"使用許諾契約書", 0), 0u);
+    EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"FSTR-0102").rfind(L"使用許諾契約書", 0),
+              0u);
 }
 
 TEST_F(AppStartupTest, CommandLineRefusesAnEmptyHostNameWithoutARecord) {

@@ -35,10 +35,11 @@ protected:
         const nlohmann::json fleet = {
             {"defaults", {{"restart-ms", 200}}},
             {"devices",
-             {{{"host", "w-old.invalid"}}, {{"host", "w-newer.invalid"}, {"firmware", "Ver.3.02TC"}}}}};
-        sim = std::make_unique<devsim_test::SimulatorProcess>(std::vector<std::string>{
-            "--fleet", folder.Write("fleet.json", fleet.dump()).string(), "--image",
-            VORTA_CARRIED_IMAGE_PATH});
+             {{{"host", "w-old.invalid"}},
+              {{"host", "w-newer.invalid"}, {"firmware", "Ver.3.02TC"}}}}};
+        sim = std::make_unique<devsim_test::SimulatorProcess>(
+            std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string(),
+                                     "--image", VORTA_CARRIED_IMAGE_PATH});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
         const std::string proxy = "http://127.0.0.1:" + std::to_string(sim->Port());
         ::setenv("http_proxy", proxy.c_str(), 1);
