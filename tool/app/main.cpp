@@ -1,6 +1,8 @@
 // VortaFWUpdateTool: the wizard without arguments, the command-line rewrite of one device with.
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <span>
 
@@ -12,6 +14,21 @@ namespace talbo::tesk::vorta {
 std::span<const CarriedBlob> GeneratedCarriedBlobs();
 }
 
+namespace {
+
+// Without any window system the toolkit would abort; say what to do instead.
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     namespace tv = talbo::tesk::vorta;
     tv::SetCarriedBlobTable(tv::GeneratedCarriedBlobs());
@@ -20,6 +37,12 @@ int main(int argc, char** argv) {
     // Only the wizard needs a display; the command-line rewrite runs without one.
     std::unique_ptr<QApplication> gui;
     if (argumentText.empty()) {
+        if (!HasDisplay()) {
+            std::fprintf(stderr,
+                         "VortaFWUpdateTool: no display for the wizard; to rewrite one device "
+                         "from the command line, run: VortaFWUpdateTool [-d] HOST\n");
+            return 0;
+        }
         gui = CreateWizardApplication(argc, argv);
         InstallWizard(app);
     }
