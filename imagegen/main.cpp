@@ -27,7 +27,7 @@ constexpr const char* kUsage =
     "\n"
     "  --out FILE      image to write; it appears only when complete\n"
     "  --version TEXT  firmware version after the update ([E] 7, [Z_1] 3 and 4)\n"
-    "  --step SPEC     the next step, NAME:NUMBER:BLOCK[,BLOCK...]; NAME is the step's name,\n"
+    "  --step STEP     the next step, NAME:NUMBER:BLOCK[,BLOCK...]; NAME is the step's name,\n"
     "                  NUMBER its non-zero step number, and each BLOCK either a size in bytes\n"
     "                  (filled with pseudo-random bytes) or @PATH (the bytes of that file)\n"
     "  --stand-in      the 11 steps and the version of the stand-in image the tool carries\n"
