@@ -169,17 +169,21 @@ DeviceClient& DeviceClient::WithoutPriming() {
     return *this;
 }
 
+void DeviceClient::Target(CURL* curl, const std::string& url) const {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    // Loopback is not exempt from the environment's proxy: name it, or none, explicitly.
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs_);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+}
+
 Reply DeviceClient::Send(const Body& body, const FileSource* file) const {
     auto handle = NewHandle();
     CURL* curl = handle.get();
     Reply reply;
-    curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
-    // Loopback is not exempt from the environment's proxy: name it, or none, explicitly.
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
+    Target(curl, url_);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "devsim-test");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs_);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
     std::string discarded;
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &discarded);
@@ -240,11 +244,7 @@ Reply DeviceClient::BarePriming() const {
     auto handle = NewHandle();
     CURL* curl = handle.get();
     Reply reply;
-    curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs_);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    Target(curl, url_);
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadNothing);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
@@ -262,11 +262,7 @@ Reply DeviceClient::Raw(const std::string& method, const std::string& url,
     auto handle = NewHandle();
     CURL* curl = handle.get();
     Reply reply;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs_);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    Target(curl, url);
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (auth_ != AuthMode::None) {
         curl_easy_setopt(curl, CURLOPT_HTTPAUTH, AuthBits(auth_));

@@ -61,6 +61,9 @@ public:
     const std::string& Url() const { return url_; }
 
 private:
+    // URL, proxy (never the environment's), time-out and no signals on a fresh handle.
+    void Target(void* curl, const std::string& url) const;
+
     std::string proxy_;
     std::string url_;
     AuthMode auth_ = AuthMode::Any;
