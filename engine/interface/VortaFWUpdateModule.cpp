@@ -43,6 +43,9 @@ public:
 
     CUpdateModelExport* Model() noexcept { return model ? &*model : nullptr; }
     CUpdateControllerExport* Controller() noexcept { return controller ? &*controller : nullptr; }
+    CUpdateSettingsExport* Settings() noexcept {
+        return controller ? &controller->Settings() : nullptr;
+    }
 
 private:
     void TearDown() noexcept {
@@ -74,4 +77,8 @@ extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateControllerExport* getVortaUpd
 
 extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateModelExport* getVortaUpdateModel() {
     return talbo::tesk::vorta::theModule.Model();
+}
+
+extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateSettingsExport* getVortaUpdateSettings() {
+    return talbo::tesk::vorta::theModule.Settings();
 }
