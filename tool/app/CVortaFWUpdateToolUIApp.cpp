@@ -97,7 +97,7 @@ namespace {
 // What went wrong writing a carried file, for the line on standard error.
 std::string WriteFailure(const CCarriedFile& file, const char* what, const fs::path& path) {
     if (!file.Found()) {
-        return std::string(what) + " is not carried in the executable";
+        return "the executable does not carry " + std::string(what);
     }
     return "could not write " + std::string(what) + " to " + path.string() + " (" +
            std::strerror(file.WriteError()) + ")";
