@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 namespace tv = talbo::tesk::vorta;
@@ -126,4 +127,13 @@ TEST_F(RunFolderTest, OnlyAbandonedFoldersOfThisUserAreRemoved) {
     if (!foreign.empty()) {
         EXPECT_TRUE(fs::exists(foreign / tv::RunFolder::kLockName));
     }
+}
+
+TEST_F(RunFolderTest, FolderThatCannotBeMadeSaysWhyAndTheNextBaseIsTried) {
+    const tv::RunFolder none({base / "missing"});
+    EXPECT_TRUE(none.Path().empty());
+    EXPECT_EQ(none.Error(), ENOENT);
+    const tv::RunFolder fallback({base / "missing", base});
+    EXPECT_EQ(fallback.Path().parent_path(), base);
+    EXPECT_EQ(fallback.Error(), 0);
 }
