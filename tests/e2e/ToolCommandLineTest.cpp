@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "SimulatorProcess.h"
 #include "common/IniFile.h"
@@ -88,7 +89,16 @@ protected:
             ::execvp(argv[0], argv.data());
             std::_Exit(127);
         }
+        running.push_back(child);
         return child;
+    }
+
+    // A test that stops early must not leave a tool running (it would hold the engine).
+    void TearDown() override {
+        for (const pid_t child : running) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
     }
 
     // Waits for a started tool; returns the exit status the shell sees (the low eight bits of
@@ -97,6 +107,7 @@ protected:
     int Finish(pid_t child, bool othersRunning = false) {
         int status = 0;
         ::waitpid(child, &status, 0);
+        running.erase(std::remove(running.begin(), running.end(), child), running.end());
         EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
         if (!othersRunning) {
             EXPECT_TRUE(fs::is_empty(tmp)) << "left behind in " << tmp;
@@ -112,6 +123,21 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
+    // Polls until the condition holds while the started tool runs; false as soon as it has
+    // ended (without reaping it: Finish still collects its status).
+    static bool WhileRunning(pid_t run, const std::function<bool()>& condition) {
+        return Eventually(
+                   [&] {
+                       siginfo_t info{};
+                       const bool ended = ::waitid(P_PID, static_cast<id_t>(run), &info,
+                                                   WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                          info.si_pid == run;
+                       return ended || condition();
+                   },
+                   std::chrono::seconds(60)) &&
+               condition();
+    }
+
     // How many priming requests (answered at once, before every exchange) host has had.
     std::size_t Primings(const std::string& host) const {
         const auto requests = sim->Requests(host);
@@ -120,19 +146,14 @@ protected:
             [](const nlohmann::json& line) { return TextOf(line, "request") == "priming"; }));
     }
 
-    // Waits until the simulator has answered a request of the given kind (and part) for host.
-    bool WaitForRequest(const std::string& host, const std::string& kind, int part = 0) const {
-        return sim
-            ->WaitForEvent(
-                [&](const nlohmann::json& line) {
-                    return TextOf(line, "event") == "request" && TextOf(line, "device") == host &&
-                           TextOf(line, "request") == kind &&
-                           (part == 0 || (line.contains("part_number") &&
-                                          line["part_number"].is_number_integer() &&
-                                          line["part_number"].get<int>() == part));
-                },
-                std::chrono::seconds(60))
-            .has_value();
+    // Whether the simulator has answered a request of the given kind and part for host.
+    bool HasRequest(const std::string& host, const std::string& kind, int part) const {
+        const auto requests = sim->Requests(host);
+        return std::any_of(requests.begin(), requests.end(), [&](const nlohmann::json& line) {
+            return TextOf(line, "request") == kind && line.contains("part_number") &&
+                   line["part_number"].is_number_integer() &&
+                   line["part_number"].get<int>() == part;
+        });
     }
 
     // Result and Detail of the newest record, or "<none>".
@@ -153,6 +174,7 @@ protected:
     fs::path tool;
     fs::path tmp;
     std::unique_ptr<SimulatorProcess> sim;
+    std::vector<pid_t> running;
 };
 
 using Record = std::pair<std::wstring, std::wstring>;
@@ -258,8 +280,8 @@ TEST_F(ToolCommandLine, StopSignalBeforeTheRewriteEndsTheRunCleanly) {
         const std::size_t primed = Primings("cl-slow.invalid");
         const pid_t run = Start({"cl-slow.invalid"});
         // The test's exchange has begun: its answer is 5 s away.
-        ASSERT_TRUE(Eventually([&] { return Primings("cl-slow.invalid") > primed; },
-                               std::chrono::seconds(30)));
+        ASSERT_TRUE(WhileRunning(run, [&] { return Primings("cl-slow.invalid") > primed; }))
+            << StandardError();
         ::kill(run, signal);
         EXPECT_EQ(Finish(run), Status(-200));
         EXPECT_EQ(LastRecord(),
@@ -272,11 +294,12 @@ TEST_F(ToolCommandLine, StopSignalBeforeTheRewriteEndsTheRunCleanly) {
 TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterRunResumes) {
     const pid_t run = Start({"cl-midway.invalid"});
     // Part 2 is done and part 3 is on its way (answered 5 s later).
-    ASSERT_TRUE(WaitForRequest("cl-midway.invalid", "ChangeMode", 2));
+    ASSERT_TRUE(WhileRunning(run, [&] { return HasRequest("cl-midway.invalid", "ChangeMode", 2); }))
+        << StandardError();
     ::kill(run, SIGINT);
-    ASSERT_TRUE(
-        Eventually([&] { return StandardError().find("in the middle") != std::string::npos; },
-                   std::chrono::seconds(10)));
+    ASSERT_TRUE(WhileRunning(run, [&] {
+        return StandardError().find("in the middle") != std::string::npos;
+    })) << StandardError();
     EXPECT_NE(StandardError().find("a later run resumes"), std::string::npos) << StandardError();
     ::kill(run, SIGINT);
     EXPECT_EQ(Finish(run), Status(-200));
@@ -284,15 +307,16 @@ TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterR
                                     L"Interrupted - run the tool again to finish rewriting this "
                                     L"device."}));
     // Once the device has taken part 3, a new run carries the rewrite to its end.
-    ASSERT_TRUE(WaitForRequest("cl-midway.invalid", "Update", 3));
+    ASSERT_TRUE(Eventually([&] { return HasRequest("cl-midway.invalid", "Update", 3); },
+                           std::chrono::seconds(60)));
     EXPECT_EQ(Run({"cl-midway.invalid"}), Status(0));
     EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
 }
 
 TEST_F(ToolCommandLine, FolderOfAKilledRunIsRemovedAtTheNextStart) {
     const pid_t run = Start({"cl-slow.invalid"});
-    ASSERT_TRUE(
-        Eventually([&] { return Primings("cl-slow.invalid") > 0; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(WhileRunning(run, [&] { return Primings("cl-slow.invalid") > 0; }))
+        << StandardError();
     ::kill(run, SIGKILL);
     int status = 0;
     ::waitpid(run, &status, 0);
