@@ -293,7 +293,8 @@ TEST_F(ToolCommandLine, StopSignalBeforeTheRewriteEndsTheRunCleanly) {
 
 TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterRunResumes) {
     const pid_t run = Start({"cl-midway.invalid"});
-    // Part 2 is done and part 3 is on its way (answered 5 s later).
+    // The device has changed mode for the second image part; the third is on its way and is
+    // answered 5 s later.
     ASSERT_TRUE(WhileRunning(run, [&] { return HasRequest("cl-midway.invalid", "ChangeMode", 2); }))
         << StandardError();
     ::kill(run, SIGINT);
@@ -306,7 +307,7 @@ TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterR
     EXPECT_EQ(LastRecord(), (Record{L"-200",
                                     L"Interrupted - run the tool again to finish rewriting this "
                                     L"device."}));
-    // Once the device has taken part 3, a new run carries the rewrite to its end.
+    // Once the device has taken the third image part, a new run carries the rewrite to its end.
     ASSERT_TRUE(Eventually([&] { return HasRequest("cl-midway.invalid", "Update", 3); },
                            std::chrono::seconds(60)));
     EXPECT_EQ(Run({"cl-midway.invalid"}), Status(0));
