@@ -9,35 +9,17 @@ namespace talbo::tesk::vorta {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// mkdtemp makes the directory with mode 0700, so no other user can place or swap a file in it
-// before the engine library is loaded from there.
-fs::path MakePrivateDirectory() {
-    const char* tmp = std::getenv("TMPDIR");
-    for (const char* base : {tmp, "/tmp"}) {
-        if (base == nullptr || *base == '\0') {
-            continue;
-        }
-        std::string pattern = (fs::path(base) / "VorXXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            return fs::path(pattern);
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
 CFilePath& CFilePath::GetInstance() {
     static CFilePath instance;
     return instance;
 }
 
-CFilePath::CFilePath() : tempDirectory(MakePrivateDirectory()) {
+// The run folder is made with mode 0700, so no other user can place or swap a file in it before
+// the engine library is loaded from there.
+CFilePath::CFilePath() : runFolder(RunFolder::TemporaryBases()) {
     const fs::path exe = ExecutablePath();
     paths[L"log"] = ResultLogPath(exe);
-    if (!tempDirectory.empty()) {
+    if (const fs::path& tempDirectory = runFolder.Path(); !tempDirectory.empty()) {
         paths[L"dll"] = tempDirectory / "VortaFWUpdateModule.so";
         paths[L"updateImage"] = tempDirectory / "updateimages.rcx";
         paths[L"lang"] = tempDirectory / "ui.lng";
@@ -45,11 +27,9 @@ CFilePath::CFilePath() : tempDirectory(MakePrivateDirectory()) {
     }
 }
 
-CFilePath::~CFilePath() {
-    if (!tempDirectory.empty()) {
-        ::rmdir(tempDirectory.c_str());  // succeeds only when empty, as after a normal run
-    }
-}
+// The run folder removes itself, and its run lock with it, when nothing else is left in it, as
+// after a normal run.
+CFilePath::~CFilePath() = default;
 
 fs::path CFilePath::GetPath(const std::wstring& name) {
     const auto it = paths.find(name);

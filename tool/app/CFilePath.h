@@ -4,10 +4,13 @@
 #include <map>
 #include <string>
 
+#include "tool/app/RunFolder.h"
+
 namespace talbo::tesk::vorta {
 
 // The tool's private temporary directory and the full paths of the files it writes. One
 // instance per process, made on first use; the directory is removed when the process ends.
+// The directory is a RunFolder: while the process lives it holds the folder's run lock.
 class CFilePath {
 public:
     static CFilePath& GetInstance();
@@ -20,7 +23,9 @@ public:
     // other name.
     std::filesystem::path GetPath(const std::wstring& name);
     // The private temporary directory (empty when it could not be made).
-    const std::filesystem::path& GetTempDirectory() const { return tempDirectory; }
+    const std::filesystem::path& GetTempDirectory() const { return runFolder.Path(); }
+    // Why the temporary directory could not be made (an errno value), 0 when it was.
+    int TempDirectoryError() const { return runFolder.Error(); }
 
     // Where the result log goes: beside the executable when that folder is writable, else
     // under $XDG_STATE_HOME (default ~/.local/state).
@@ -31,7 +36,7 @@ public:
 private:
     CFilePath();
 
-    std::filesystem::path tempDirectory;
+    RunFolder runFolder;
     std::map<std::wstring, std::filesystem::path> paths;
 };
 
