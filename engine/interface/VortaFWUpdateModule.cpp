@@ -19,6 +19,10 @@ class CVortaModule {
 public:
     CVortaModule() noexcept {
         try {
+            // Function-local statics that job workers read are made first: statics are
+            // destroyed in reverse order, so these outlive the module, whose destruction stops
+            // and joins the workers.
+            ResponseSchemaText();
             model.emplace();
             controller.emplace(&*model);
             if (!guard.Acquire()) {

@@ -428,12 +428,26 @@ std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
         return decision;
     }
     // Other devices that want to ask wait their turn; the host answers one question at a time.
-    std::unique_lock<std::timed_mutex> turn(inquiryTurn, std::defer_lock);
-    while (!turn.try_lock_for(std::chrono::milliseconds(100))) {
-        if (Stopping()) {
-            return {};
+    {
+        std::unique_lock<std::mutex> turn(inquiryTurnLock);
+        while (inquiryAsking) {
+            if (Stopping()) {
+                return {};
+            }
+            inquiryTurnFree.wait_for(turn, std::chrono::milliseconds(100));
         }
+        inquiryAsking = true;
     }
+    struct TurnRelease {
+        CUpdateController& self;
+        ~TurnRelease() {
+            {
+                const std::lock_guard<std::mutex> turn(self.inquiryTurnLock);
+                self.inquiryAsking = false;
+            }
+            self.inquiryTurnFree.notify_one();
+        }
+    } release{*this};
     inquiryHost = host;
     ReportUpdateProgress(L"DowngradeInquiry", host);
     inquiryPending.Set();

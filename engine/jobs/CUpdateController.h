@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -113,8 +114,10 @@ private:
     std::wstring inquiryHost;
     std::wstring downgradePolicy;
     std::wstring inquiryAnswer;
-    // Held by the device that is asking the downgrade question.
-    std::timed_mutex inquiryTurn;
+    // Whether a device is asking the downgrade question; the others wait for their turn.
+    std::mutex inquiryTurnLock;
+    std::condition_variable inquiryTurnFree;
+    bool inquiryAsking = false;
     // The tables of the runners beyond the first, made for each job.
     std::vector<std::unique_ptr<CRunnerStates>> extraRunners;
     // The highest part number of the plan, shown in the "upload N/M" phase.
