@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "simulator/XmlIndent.h"
+
 namespace talbo::tesk::vorta::devsim {
 namespace {
 
@@ -309,9 +311,12 @@ std::optional<DeviceAnswer> CSimulatedDevice::AnswerFromFaults(RequestKind kind,
     return std::nullopt;
 }
 
-void CSimulatedDevice::DamageBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const {
+void CSimulatedDevice::FinishBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const {
     if (answer.httpStatus != 200) {
         return;
+    }
+    if (settings_.pretty) {
+        answer.body = IndentXml(answer.body);
     }
     for (const auto& fault : faults) {
         switch (fault.action) {
@@ -348,7 +353,7 @@ DeviceAnswer CSimulatedDevice::HandlePriming(const std::vector<Fault>& faults) {
         answer->reason = "OtherError";
         answer->note = "empty request (credentials settled)";
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
@@ -359,7 +364,7 @@ DeviceAnswer CSimulatedDevice::HandleMalformed(RequestKind kind, std::string rea
     if (!answer) {
         answer = Refuse(kind, std::move(reason), std::move(note));
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
@@ -399,7 +404,7 @@ DeviceAnswer CSimulatedDevice::Handle(const RequestDocument& document, const Par
             answer = HandleUpdate(document, part);
         }
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
