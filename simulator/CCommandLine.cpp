@@ -254,6 +254,8 @@ Faults (JSON objects; in a fleet device's "faults" list or with --fault)
     no-comeback     the next restart never ends
     comeback-status after the next restart report "status" (Broken with "progress",
                     AnotherApp with "app-name", Idle, SelfUpdating, AnotherUpdating, ...)
+    keep-firmware   the next update that completes accepts every part, then the device
+                    reports Idle with its old firmware version
 
 Event log
   One JSON object per line. "event":"request" lines (one per request, written before the

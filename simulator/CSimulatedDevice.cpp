@@ -204,6 +204,8 @@ std::vector<Fault> CSimulatedDevice::FireFaults(RequestKind kind, const PartIden
             noComebackArmed_ = true;
         } else if (fault.action == FaultAction::ComebackStatus) {
             comebackArmed_ = fault;
+        } else if (fault.action == FaultAction::KeepFirmware) {
+            keepFirmwareArmed_ = true;
         }
     }
     return fired;
@@ -532,12 +534,18 @@ DeviceAnswer CSimulatedDevice::HandleUpdate(const RequestDocument& document,
     std::string note = PartText(expected) + " written";
     bool complete = !after;
     if (complete) {
-        firmware_ = announcedVersion_;
+        if (keepFirmwareArmed_) {
+            // The device took every part and says so, yet still runs what it ran before.
+            keepFirmwareArmed_ = false;
+            note += "; update complete, old firmware " + firmware_ + " kept (fault)";
+        } else {
+            firmware_ = announcedVersion_;
+            note += "; update complete, firmware " + firmware_;
+        }
         updateMode_ = false;
         modeChanged_ = false;
         status_ = "Idle";
         nextPart_ = plan_->FirstNumber();
-        note += "; update complete, firmware " + firmware_;
     } else {
         nextPart_ = steps[*after].number;
     }

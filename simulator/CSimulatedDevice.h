@@ -138,6 +138,7 @@ private:
     bool downForEver_ = false;
     Clock::time_point upAt_;
     bool noComebackArmed_ = false;
+    bool keepFirmwareArmed_ = false;
     std::optional<Fault> comebackArmed_;
 };
 
