@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -21,6 +22,17 @@ public:
         std::unique_lock<std::mutex> guard(lock);
         changed.wait(guard, [this] { return signalled; });
         signalled = false;
+    }
+
+    // Waits at most the duration; true (and the signal consumed) when it was set.
+    template <class Rep, class Period>
+    bool WaitFor(std::chrono::duration<Rep, Period> duration) {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!changed.wait_for(guard, duration, [this] { return signalled; })) {
+            return false;
+        }
+        signalled = false;
+        return true;
     }
 
     bool TryConsume() {

@@ -1,17 +1,22 @@
 #include "engine/jobs/CUpdateController.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cwchar>
 #include <functional>
+#include <optional>
 #include <thread>
 
+#include "engine/interface/ResultCodes.h"
 #include "engine/jobs/CChangeModeState.h"
 #include "engine/jobs/CCommunicationTestReceive.h"
 #include "engine/jobs/CCommunicationTestSend.h"
 #include "engine/jobs/CConnectState.h"
 #include "engine/jobs/CSimpleState.h"
 #include "engine/jobs/CUpdateState.h"
+#include "engine/jobs/CVersionConfirmation.h"
 #include "engine/jobs/ResultNames.h"
+#include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
 
 namespace talbo::tesk::vorta {
@@ -35,36 +40,6 @@ constexpr const wchar_t* kSelfStartPoints[] = {
     L"Utility",           L"StatusPrint",        L"Initialization",
     L"ServerDirectPrint", L"StatusNotification", L"HIDNotification",
     L"TimeOut",
-};
-
-struct ProgressCode {
-    const wchar_t* name;
-    int code;
-};
-constexpr ProgressCode kProgressCodes[] = {
-    {L"Idle", 0},
-    {L"NormalEnd", 100},
-    {L"SameVersion", -2},
-    {L"TimeOut", -3},
-    {L"AnotherUpdating", -4},
-    {L"Print", -5},
-    {L"WebConfig", -7},
-    {L"WebContents", -8},
-    {L"Utility", -9},
-    {L"StatusPrint", -10},
-    {L"Initialization", -11},
-    {L"ServerDirectPrint", -12},
-    {L"StatusNotification", -13},
-    {L"NotCorrespond", -14},
-    {L"VersionNotSame", -14},
-    {L"InvalidFile", -14},
-    {L"ModeNotChanged", -14},
-    {L"OtherError", -14},
-    {L"SchemaError", -14},
-    {L"DowngradeInquiry", -15},
-    {L"UpdateSkip", -16},
-    {L"WebContentsUpdater", -17},
-    {L"HIDNotification", -18},
 };
 
 constexpr const wchar_t* kConnectTest = L"ConnectCommunicationTest";
@@ -119,12 +94,32 @@ CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model) {
     for (const wchar_t* part : {L"6", L"7", L"8", L"9", L"10"}) {
         startPoints[part] = L"6";
     }
-    for (const ProgressCode& entry : kProgressCodes) {
-        progressCodes[entry.name] = std::to_wstring(entry.code);
+    progressCodes[kResultIdle] = L"0";
+    for (const SResultName& entry : kResultNames) {
+        progressCodes[entry.name] = std::to_wstring(ToInt(entry.code));
     }
 }
 
-CUpdateController::~CUpdateController() = default;
+CUpdateController::~CUpdateController() {
+    model->JobStop().Raise();
+    if (worker.joinable()) {
+        worker.join();
+    }
+}
+
+bool CUpdateController::Stopping() const {
+    return model->JobStop().Raised();
+}
+
+void CUpdateController::EndUnfinished(const std::vector<std::wstring>& targets) {
+    for (const std::wstring& target : targets) {
+        const std::wstring progress = model->GetDeviceValue(target, L"progress");
+        const long value = std::wcstol(progress.c_str(), nullptr, 10);
+        if (value >= 0 && value < 100) {
+            ReportUpdateProgress(kResultTimeOut, target);
+        }
+    }
+}
 
 std::vector<std::wstring> CUpdateController::CollectTargets() {
     std::vector<std::wstring> hosts;
@@ -150,8 +145,14 @@ bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
         model->SetDeviceValue(target, L"progress", L"0");
     }
     try {
-        std::thread(routine, this).detach();
+        // The previous job gave the token back as its last step, so its worker is ending.
+        if (worker.joinable()) {
+            worker.join();
+        }
+        model->JobStop().Reset();
+        worker = std::thread(routine, this);
     } catch (...) {
+        // No thread, no job: the caller gives the token back and reports the refusal.
         return false;
     }
     return true;
@@ -219,8 +220,15 @@ bool CUpdateController::AnswerInquiry(const wchar_t* answer) {
 
 void CUpdateController::TestThread(CUpdateController* self) {
     try {
-        for (const std::wstring& target : self->CollectTargets()) {
+        const std::vector<std::wstring> targets = self->CollectTargets();
+        for (const std::wstring& target : targets) {
+            if (self->Stopping()) {
+                break;
+            }
             self->TestDevice(target, true);
+        }
+        if (self->Stopping()) {
+            self->EndUnfinished(targets);
         }
     } catch (...) {
         // Nothing leaves the worker; the token is given back below in every case.
@@ -232,7 +240,12 @@ void CUpdateController::UpdateThread(CUpdateController* self) {
     try {
         const CUpdateImagePart* backup = self->model->FindImagePart(L"BackupSettingValue");
         const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
-        for (const std::wstring& target : self->CollectTargets()) {
+        CVersionConfirmation confirmation(self->model, imageVersion);
+        const std::vector<std::wstring> targets = self->CollectTargets();
+        for (const std::wstring& target : targets) {
+            if (self->Stopping()) {
+                break;
+            }
             try {
                 self->TestDevice(target, false);
                 const std::wstring status = self->model->GetDeviceValue(target, L"accesstest");
@@ -240,17 +253,27 @@ void CUpdateController::UpdateThread(CUpdateController* self) {
                 const std::wstring startName =
                     start != self->startPoints.end() ? start->second : L"1";
                 self->model->SetDeviceValue(target, L"afterversion", imageVersion);
-                if (IsDeviceNewer(imageVersion, self->model->GetDeviceValue(target, L"version")) &&
-                    self->ResolveDowngrade(target) == L"skip") {
-                    self->ReportUpdateProgress(L"UpdateSkip", target);
-                    continue;
+                if (IsDeviceNewer(imageVersion, self->model->GetDeviceValue(target, L"version"))) {
+                    const std::wstring decision = self->ResolveDowngrade(target);
+                    if (self->Stopping()) {
+                        break;
+                    }
+                    if (decision == L"skip") {
+                        self->ReportUpdateProgress(L"UpdateSkip", target);
+                        continue;
+                    }
                 }
-                self->UpdateDevice(target, startName);
+                self->UpdateDevice(target, startName, confirmation);
             } catch (...) {
+                // Whatever broke, the device must not be left looking as if it were running.
                 self->ReportUpdateProgress(kResultOtherError, target);
             }
         }
+        if (self->Stopping()) {
+            self->EndUnfinished(targets);
+        }
     } catch (...) {
+        // Nothing leaves the worker; the token is given back below in every case.
     }
     self->model->EndBusy();
 }
@@ -279,14 +302,45 @@ void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress
     }
 }
 
-void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start) {
+void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start,
+                                     CVersionConfirmation& confirmation) {
+    std::map<std::wstring, int> rowStarts;
     std::wstring name = start;
-    std::wstring key;
-    while (name != kResultIdle) {
+    while (!Stopping()) {
+        const auto row = updateStates.find(name);
+        if (row == updateStates.end()) {
+            break;
+        }
+        if (++rowStarts[name] > kMaxRowStarts) {
+            name = kResultOtherError;
+            break;
+        }
         ReportUpdateProgress(name, host);
-        CState& state = LookupState(updateStates, name, key);
-        name = ExecuteGuarded(state, host);
+        name = ExecuteGuarded(*row->second, host);
     }
+    if (Stopping()) {
+        return;  // the stopped job ends the device
+    }
+    if (name == kResultNormalEnd) {
+        // The last part went through; only the device can say whether it runs the new
+        // firmware. Meanwhile its progress keeps the last part's value.
+        name = ExecuteGuarded(confirmation, host);
+        if (Stopping()) {
+            return;
+        }
+        if (name == kResultNormalEnd) {
+            ReportUpdateProgress(name, host);
+            return;
+        }
+    }
+    ReportEnd(name, host);
+}
+
+void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& host) {
+    const std::optional<EResultCode> code = ResultCodeOf(name);
+    const bool isFailure = code && ToInt(*code) < 0 && *code != EResultCode::DowngradeInquiry &&
+                           *code != EResultCode::UpdateSkip;
+    ReportUpdateProgress(isFailure ? name : std::wstring(kResultOtherError), host);
 }
 
 std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
@@ -295,7 +349,12 @@ std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
         inquiryHost = host;
         ReportUpdateProgress(L"DowngradeInquiry", host);
         inquiryPending.Set();
-        inquiryAnswered.Wait();
+        // The host may take as long as it likes, but an unload must not wait for it.
+        while (!inquiryAnswered.WaitFor(std::chrono::milliseconds(100))) {
+            if (Stopping()) {
+                return {};
+            }
+        }
         decision = inquiryAnswer;
     }
     return decision;

@@ -7,5 +7,6 @@ inline constexpr const wchar_t* kResultTimeOut = L"TimeOut";
 inline constexpr const wchar_t* kResultOtherError = L"OtherError";
 inline constexpr const wchar_t* kResultIdle = L"Idle";
 inline constexpr const wchar_t* kResultNormalEnd = L"NormalEnd";
+inline constexpr const wchar_t* kResultVersionNotConfirmed = L"VersionNotConfirmed";
 
 }  // namespace talbo::tesk::vorta

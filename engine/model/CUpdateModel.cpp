@@ -237,6 +237,7 @@ CConnection* CUpdateModel::CreateUpdateConnection(const std::wstring& hostName) 
         if (connection == nullptr) {
             return static_cast<CConnection*>(nullptr);
         }
+        connection->SetStopSignal(&jobStop);
         CConnection* made = connection.get();
         connections.emplace(hostName, std::move(connection));
         return made;

@@ -12,6 +12,7 @@
 #include "engine/interface/CUpdateModelExport.h"
 #include "engine/model/CBasicRCXFileParser.h"
 #include "engine/model/CDeviceValueTable.h"
+#include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateImagePart.h"
 #include "engine/model/CUpdateModelIF.h"
 
@@ -70,6 +71,7 @@ public:
     const CUpdateImagePartList* GetImageParts() override;
     bool TryBeginBusy() override;
     bool EndBusy() override;
+    CStopSignal& JobStop() override { return jobStop; }
 
 private:
     class CBusyScope;
@@ -81,7 +83,8 @@ private:
     CDevInfoIFImpl* FindDevice(std::wstring_view hostName) const noexcept;
 
     // Members in this order, so that destruction runs: locks, image parts, parser,
-    // connections, devices.
+    // connections, devices, and last the stop signal the connections watch.
+    CStopSignal jobStop;
     std::vector<std::unique_ptr<CDevInfoIFImpl>> devices;
     std::map<std::wstring, std::unique_ptr<CConnection>> connections;
     CBasicRCXFileParser parser;

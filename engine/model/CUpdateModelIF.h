@@ -8,6 +8,7 @@
 namespace talbo::tesk::vorta {
 
 class CConnection;
+class CStopSignal;
 
 // The model as the controller and the job states see it (internal to the library).
 class CUpdateModelIF {
@@ -37,6 +38,9 @@ public:
     virtual bool TryBeginBusy() = 0;
     // Gives the busy token back (from any thread).
     virtual bool EndBusy() = 0;
+    // The signal that ends a running job at once. The model owns it because every connection
+    // it makes watches it, so that a transfer in progress is cut too.
+    virtual CStopSignal& JobStop() = 0;
 };
 
 }  // namespace talbo::tesk::vorta

@@ -67,6 +67,15 @@ std::unique_ptr<CAnalyzeXML> MakeTextOnSuccessTree(const wchar_t* elementName) {
 
 }  // namespace
 
+bool IsApplicationName(std::wstring_view text) {
+    for (const wchar_t* name : kApplicationNames) {
+        if (text == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::unique_ptr<CAnalyzeXML> BuildChangeModeTree(const std::wstring& nextName) {
     return MakeFailureReasonTree(nextName, false);
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/protocol/CAnalyzeXML.h"
 
@@ -12,6 +13,10 @@ namespace talbo::tesk::vorta {
 class CXMLParserIF;
 
 inline constexpr wchar_t kOtherError[] = L"OtherError";
+
+// Whether the text is one of the names under which a device reports the application that keeps
+// it busy ("Print", "WebConfig", ...); each is also the result name of that refusal.
+bool IsApplicationName(std::wstring_view text);
 
 // success "true" gives nextName; "false" gives the device's reason ("NotCorrespond",
 // "AnotherUpdating", "VersionNotSame", "InvalidFile", "OtherError", or for "AnotherApp" the

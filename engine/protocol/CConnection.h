@@ -9,6 +9,7 @@
 namespace talbo::tesk::vorta {
 
 class CRequestBuilder;
+class CStopSignal;
 class CUpdateImagePart;
 
 // One HTTP exchange with one device: Open, Send, Receive. Receive closes everything, so every
@@ -29,8 +30,15 @@ public:
     // 0, or -1 when a time-out is refused.
     virtual int SetTimeout(std::uint32_t milliseconds) = 0;
 
+    // A signal (shared, not owned; it outlives the connection) that cuts an exchange in
+    // progress: Open and Send then fail within about a second of it being raised.
+    void SetStopSignal(const CStopSignal* signal) { stopSignal = signal; }
+
 protected:
+    bool StopRequested() const;
+
     std::unique_ptr<CRequestBuilder> builder;
+    const CStopSignal* stopSignal = nullptr;
 };
 
 }  // namespace talbo::tesk::vorta

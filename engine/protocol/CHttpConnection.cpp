@@ -42,6 +42,12 @@ std::size_t TakeHeader(char* line, std::size_t size, std::size_t count, void* co
     return exchange->response.OnHeaderLine(line, size * count) ? size * count : 0;
 }
 
+// Called by curl about once a second, also while it connects or waits for a stalled peer;
+// a non-zero answer aborts the transfer.
+int CheckStop(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const CHttpConnection*>(context)->StopRequestedNow() ? 1 : 0;
+}
+
 std::size_t TakeBody(char* bytes, std::size_t size, std::size_t count, void* context) {
     auto* exchange = static_cast<CHttpExchange*>(context);
     return exchange->response.OnBodyBytes(bytes, size * count) ? size * count : 0;
@@ -123,7 +129,10 @@ int CHttpConnection::Open() {
             curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadBody) == CURLE_OK &&
             curl_easy_setopt(handle, CURLOPT_READDATA, &exchange) == CURLE_OK &&
             curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekBody) == CURLE_OK &&
-            curl_easy_setopt(handle, CURLOPT_SEEKDATA, &exchange) == CURLE_OK;
+            curl_easy_setopt(handle, CURLOPT_SEEKDATA, &exchange) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CheckStop) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
         if (ok && !userAgent.empty()) {
             const std::optional<std::string> agent = HeaderText(userAgent);
             ok = agent && curl_easy_setopt(handle, CURLOPT_USERAGENT, agent->c_str()) == CURLE_OK;
@@ -214,6 +223,9 @@ bool CHttpConnection::SetRequestTarget() {
 }
 
 int CHttpConnection::Perform(CHttpResponseSink::Mode mode) {
+    if (StopRequested()) {
+        return CURLE_ABORTED_BY_CALLBACK;
+    }
     exchange.response.Start(mode);
     return curl_easy_perform(Curl(connectHandle));
 }

@@ -40,6 +40,9 @@ public:
     // moving transfer is never cut); 0 switches the stall detection off.
     int SetTimeout(std::uint32_t milliseconds) override;
 
+    // Whether the stop signal has been raised; read by the transfer's progress callback.
+    bool StopRequestedNow() const { return StopRequested(); }
+
     // Devices listen on the default HTTP port; tests point connections at their own servers.
     void SetPort(std::uint16_t newPort) { port = newPort; }
 

@@ -193,7 +193,8 @@ TEST_F(EngineE2E, FullRewriteWithTheCarriedImage) {
                                            "Update:WriteNewRootfs",
                                            "Update:WriteNewWritableRegion",
                                            "Update:WriteNewSnapShot",
-                                           "Update:WriteNewBootStrap"};
+                                           "Update:WriteNewBootStrap",
+                                           "GetInformation"};  // the new version read back
     std::vector<std::string> seen;
     for (const std::string& exchange : fleet.Exchanges("full.invalid")) {
         // Probes that found the device still restarting are retries, not plan steps.
@@ -298,6 +299,14 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
         return nlohmann::json::array(
             {{{"on", on}, {"part", part}, {"action", "refuse"}, {"reason", reason}}});
     };
+    auto comeback = [](const char* progress, int times) {
+        return nlohmann::json::array({{{"on", "ChangeMode"},
+                                       {"part", "BackupSettingValue"},
+                                       {"action", "comeback-status"},
+                                       {"status", "Broken"},
+                                       {"progress", progress},
+                                       {"times", times}}});
+    };
     struct Case {
         const char* host;
         nlohmann::json faults;
@@ -329,6 +338,12 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
         {"f-back-busy.invalid",
          {{{"action", "comeback-status"}, {"status", "AnotherUpdating"}}},
          -4},
+        // Back from a restart with an unfinished update at a part the plan cannot continue
+        // from, or at part 1 after every restart: the device ends, it never shows success.
+        {"f-back-broken-12.invalid", comeback("12", 1), -14},
+        {"f-back-broken-0.invalid", comeback("0", 1), -14},
+        {"f-back-broken-1.invalid", comeback("1", 0), -14},
+        {"f-back-free-text.invalid", comeback("NormalEnd", 1), -14},
     };
     std::vector<nlohmann::json> devices;
     std::vector<std::wstring> hosts;

@@ -20,8 +20,6 @@ constexpr int kPollIntervalMs = 250;
 constexpr int kDowngradeInquiry = -15;
 // "no need to rewrite": a success.
 constexpr int kSameVersion = -2;
-// "version down, not rewritten": a failure, but the versions are worth showing.
-constexpr int kUpdateSkipped = -16;
 
 // The downgrade policy handed to the engine for each choice, in the order of the radios.
 const wchar_t* const kDowngradePolicies[] = {L"inquiry", L"skip", L"update"};
@@ -270,9 +268,9 @@ void CUpdatePage::ShowUpdateSuccess(int row) {
 void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
     m_list.SetText(row, 4, UIResultText(resultCode));
     ++m_nNextRow;
-    if (resultCode == kSameVersion || resultCode == kUpdateSkipped) {
-        FillVersionColumns(row);
-    }
+    // Whatever the outcome, the row shows what the device reported last: after a failed or
+    // unconfirmed rewrite the operator must see which firmware it really runs.
+    FillVersionColumns(row);
     if (resultCode != kSameVersion) {
         m_bAnyFailed = true;
     }

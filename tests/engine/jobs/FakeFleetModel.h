@@ -2,6 +2,7 @@
 // An in-process model whose connections talk to scripted devices instead of the network, so
 // that the controller's machines can be driven deterministically and fast.
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
 #include "engine/protocol/CConnection.h"
 #include "engine/protocol/CRequestBuilder.h"
@@ -28,8 +30,13 @@ struct FakeDevice {
     std::map<std::wstring, std::wstring> refusals;  // part name -> reason ("AnotherApp:Print")
     bool comesBackAfterRestart = true;
     std::wstring statusAfterRestart = L"Idle";
+    std::wstring progressAfterRestart;  // with statusAfterRestart "Broken"
+    bool keepsOldFirmware = false;      // takes every part, runs the old version after
+    int silentOpensAfterLastPart = 0;   // connections refused after the last part (-1: all)
+    bool stallsOnChangeMode = false;    // a change-mode request hangs until the job stops
     int httpStatus = 200;
     int opens = 0;  // connection attempts, answered or not
+    bool lastPartTaken = false;
 
     struct Request {
         std::wstring type;
@@ -128,6 +135,7 @@ public:
         busy.release();
         return true;
     }
+    CStopSignal& JobStop() override { return jobStop; }
 
     std::recursive_mutex lock;
     std::vector<std::wstring> hosts;
@@ -137,6 +145,7 @@ public:
     std::map<std::wstring, std::unique_ptr<CConnection>> connections;
     CUpdateImagePartList parts;
     std::binary_semaphore busy{1};
+    CStopSignal jobStop;
 };
 
 // Answers one request the way the scripted device would.
@@ -148,6 +157,12 @@ public:
     int Open() override {
         const std::lock_guard<std::recursive_mutex> guard(fleet.lock);
         ++Device().opens;
+        if (Device().silentOpensAfterLastPart != 0 && Device().lastPartTaken) {
+            if (Device().silentOpensAfterLastPart > 0) {
+                --Device().silentOpensAfterLastPart;
+            }
+            return -1;
+        }
         return Device().reachable ? 0 : -1;
     }
     void Close() override {}
@@ -162,6 +177,9 @@ public:
             return -1;
         }
         Device().requests.push_back({match[1].str(), part != nullptr ? part->GetName() : L""});
+        if (Device().stallsOnChangeMode && match[1].str() == L"ChangeMode") {
+            return StallUntilStopped();
+        }
         pending = Answer(match[1].str(), part);  // a restart begins after this answer
         return 0;
     }
@@ -182,6 +200,15 @@ public:
 
 private:
     FakeDevice& Device() { return fleet.Device(host); }
+
+    // Like a transfer to a peer that stopped answering: only the job's stop ends it.
+    int StallUntilStopped() {
+        fleet.lock.unlock();
+        while (fleet.jobStop.SleepFor(std::chrono::milliseconds(50))) {
+        }
+        fleet.lock.lock();
+        return -1;
+    }
 
     static std::wstring Document(const std::wstring& response) {
         return std::wstring(
@@ -228,9 +255,14 @@ private:
             (type == L"Update" && name == L"Reboot")) {
             device.reachable = device.comesBackAfterRestart;
             device.status = device.statusAfterRestart;
+            device.brokenProgress = device.progressAfterRestart;
         }
         if (type == L"Update" && name == L"WriteNewBootStrap") {
-            device.version = part->GetAfterVersion();
+            device.lastPartTaken = true;
+            device.status = L"Idle";  // the update is complete
+            if (!device.keepsOldFirmware) {
+                device.version = part->GetAfterVersion();
+            }
         }
         return Document(L"<response success=\"true\"/>");
     }

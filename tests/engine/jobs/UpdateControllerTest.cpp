@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "FakeFleetModel.h"
@@ -149,15 +151,14 @@ TEST_F(UpdateControllerTest, FullRewriteFollowsThePlanAndReportsEveryStep) {
                   L"Update:WriteUpdateBootStrap", L"Update:Reboot", L"GetInformation",
                   L"ChangeMode:ReChangeMode", L"Update:WriteNewKernel", L"Update:WriteNewRootfs",
                   L"Update:WriteNewWritableRegion", L"Update:WriteNewSnapShot",
-                  L"Update:WriteNewBootStrap"}));
+                  L"Update:WriteNewBootStrap", L"GetInformation"}));
     EXPECT_EQ(model.ProgressHistory(L"dev"),
               (std::vector<std::wstring>{L"0", L"8", L"16", L"25", L"33", L"41", L"50", L"58",
                                          L"66", L"75", L"83", L"91", L"100"}));
     EXPECT_EQ(model.GetDeviceValue(L"dev", L"afterversion"), L"Ver.3.01TC");
     EXPECT_EQ(model.GetDeviceValue(L"dev", L"sendfile"), L"WriteNewBootStrap");
 
-    RunTest();  // the next test reads the new version
-    EXPECT_EQ(model.GetDeviceValue(L"dev", L"version"), L"Ver.3.01TC");
+    EXPECT_EQ(model.GetDeviceValue(L"dev", L"version"), L"Ver.3.01TC");  // read back at the end
 }
 
 TEST_F(UpdateControllerTest, InterruptedUpdatesResumeAtTheirStep) {
@@ -252,6 +253,122 @@ TEST_F(UpdateControllerTest, FailuresEndOneDeviceAndTheJobGoesOn) {
     EXPECT_EQ(model.GetDeviceValue(L"back-busy", L"progress"), L"-4");
     EXPECT_EQ(model.GetDeviceValue(L"http-500", L"progress"), L"-3");
     EXPECT_EQ(model.GetDeviceValue(L"fine", L"progress"), L"100");
+}
+
+// Whatever a device reports after a restart, its run ends, and with 100 only when it really runs
+// the new firmware.
+TEST_F(UpdateControllerTest, StatusesAfterARestartEndEveryDeviceTruthfully) {
+    struct Case {
+        const wchar_t* host;
+        const wchar_t* status;    // after each restart
+        const wchar_t* progress;  // with "Broken"
+        const wchar_t* result;
+    };
+    const Case cases[] = {
+        {L"idle", L"Idle", L"", L"100"},
+        {L"broken-12", L"Broken", L"12", L"-14"},  // no such part
+        {L"broken-0", L"Broken", L"0", L"-14"},
+        {L"broken-1", L"Broken", L"1", L"-14"},  // part 1 again and again
+        {L"broken-2", L"Broken", L"2", L"-14"},  // back to part 2 after every restart
+        {L"broken-empty", L"Broken", L"", L"-14"},
+        {L"broken-07", L"Broken", L"07", L"-14"},
+        {L"free-normalend", L"Broken", L"NormalEnd", L"-14"},
+        {L"free-sameversion", L"Broken", L"SameVersion", L"-14"},
+        {L"free-skip", L"Broken", L"UpdateSkip", L"-14"},
+        {L"free-inquiry", L"Broken", L"DowngradeInquiry", L"-14"},
+        {L"another", L"AnotherUpdating", L"", L"-4"},
+        {L"busy", L"AnotherApp", L"", L"-5"},
+    };
+    model.AddCarriedImageParts();
+    for (const Case& c : cases) {
+        FakeDevice& device = model.Add(c.host);
+        device.statusAfterRestart = c.status;
+        device.progressAfterRestart = c.progress;
+        device.appName = L"Print";
+    }
+    RunUpdate(L"update");
+    for (const Case& c : cases) {
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"progress"), c.result) << c.host;
+        // No row runs more than twice: at most the plan's 12 requests twice, plus the probes.
+        EXPECT_LE(model.Requests(c.host).size(), 2u * 14u) << c.host;
+    }
+    const auto broken1 = Types(model.Requests(L"broken-1"));
+    EXPECT_EQ(std::count(broken1.begin(), broken1.end(), L"ChangeMode:BackupSettingValue"), 2);
+}
+
+TEST_F(UpdateControllerTest, TheLastPartIsConfirmedByTheVersionTheDeviceReports) {
+    struct Case {
+        const wchar_t* host;
+        void (*script)(FakeDevice&);
+        const wchar_t* result;
+        const wchar_t* versionAfter;
+    };
+    const Case cases[] = {
+        {L"kept-old", [](FakeDevice& d) { d.keepsOldFirmware = true; }, L"-19", L"Ver.3.00TC"},
+        {L"never-answers", [](FakeDevice& d) { d.silentOpensAfterLastPart = -1; }, L"-3",
+         L"Ver.3.01TC"},
+        // Does not answer at once: restarts to apply the firmware, then answers the wait.
+        {L"restarts", [](FakeDevice& d) { d.silentOpensAfterLastPart = 2; }, L"100", L"Ver.3.01TC"},
+        // White space around the reported version is not part of it.
+        {L"indented",
+         [](FakeDevice& d) {
+             d.keepsOldFirmware = true;
+             d.version = L"\n    Ver.3.01TC\n  ";
+         },
+         L"100", L"\n    Ver.3.01TC\n  "},
+    };
+    model.AddCarriedImageParts();
+    for (const Case& c : cases) {
+        c.script(model.Add(c.host));
+    }
+    RunUpdate(L"update");
+    for (const Case& c : cases) {
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"progress"), c.result) << c.host;
+        EXPECT_EQ(model.Device(c.host).version, c.versionAfter) << c.host;
+        const auto history = model.ProgressHistory(c.host);
+        ASSERT_GE(history.size(), 2u);
+        EXPECT_EQ(history[history.size() - 2], L"91") << c.host;  // kept while confirming
+    }
+    // The version column shows what the device reported at the end.
+    EXPECT_EQ(model.GetDeviceValue(L"kept-old", L"version"), L"Ver.3.00TC");
+}
+
+TEST(UpdateControllerStop, DestroyingTheControllerEndsARunningJobWithinASecond) {
+    struct Case {
+        const char* name;
+        void (*script)(FakeFleetModel&);
+        const wchar_t* policy;
+        const wchar_t* waitFor;  // progress that shows the job is where it should be stopped
+    };
+    const Case cases[] = {
+        {"restart wait",
+         [](FakeFleetModel& m) { m.values[L"dev"][L"rebootfirstwait"] = L"600000"; }, L"update",
+         L"8"},
+        {"stalled transfer", [](FakeFleetModel& m) { m.Device(L"dev").stallsOnChangeMode = true; },
+         L"update", L"8"},
+        {"downgrade question", [](FakeFleetModel& m) { m.Device(L"dev").version = L"Ver.9"; },
+         L"inquiry", L"-15"},
+    };
+    tv::InitializeProtocolLibraries();
+    for (const Case& c : cases) {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        model.Add(L"dev");
+        model.Add(L"next");
+        c.script(model);
+        auto controller = std::make_unique<tv::CUpdateController>(&model);
+        ASSERT_TRUE(controller->StartUpdate(c.policy)) << c.name;
+        ASSERT_TRUE(WaitForProgress(model, L"dev", c.waitFor)) << c.name;
+        const auto before = std::chrono::steady_clock::now();
+        controller.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << c.name;
+        EXPECT_FALSE(model.IsBusy()) << c.name;
+        EXPECT_TRUE(model.Requests(L"next").empty()) << c.name;  // nothing after the stop
+        for (const wchar_t* host : {L"dev", L"next"}) {
+            const int progress = std::stoi(model.GetDeviceValue(host, L"progress"));
+            EXPECT_TRUE(progress < 0 || progress == 100) << c.name;
+        }
+    }
 }
 
 TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {

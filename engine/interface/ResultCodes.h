@@ -1,0 +1,78 @@
+#pragma once
+// The results a device's run can end with: the names the engine's states pass on, and the code
+// that the device's "progress" shows and hosts turn into messages and exit codes. These numbers
+// live here and nowhere else; the exported interfaces still carry them as plain ints.
+
+#include <optional>
+#include <string_view>
+
+namespace talbo::tesk::vorta {
+
+enum class EResultCode : int {
+    Success = 100,
+    SameVersion = -2,
+    TimeOut = -3,
+    AnotherUpdating = -4,
+    Print = -5,
+    WebConfig = -7,
+    WebContents = -8,
+    Utility = -9,
+    StatusPrint = -10,
+    Initialization = -11,
+    ServerDirectPrint = -12,
+    StatusNotification = -13,
+    OtherError = -14,
+    DowngradeInquiry = -15,
+    UpdateSkip = -16,
+    WebContentsUpdater = -17,
+    HIDNotification = -18,
+    VersionNotConfirmed = -19,
+};
+
+constexpr int ToInt(EResultCode code) {
+    return static_cast<int>(code);
+}
+
+struct SResultName {
+    const wchar_t* name;
+    EResultCode code;
+};
+
+// Every result name and its code. Several refusals share "OtherError"'s code.
+inline constexpr SResultName kResultNames[] = {
+    {L"NormalEnd", EResultCode::Success},
+    {L"SameVersion", EResultCode::SameVersion},
+    {L"TimeOut", EResultCode::TimeOut},
+    {L"AnotherUpdating", EResultCode::AnotherUpdating},
+    {L"Print", EResultCode::Print},
+    {L"WebConfig", EResultCode::WebConfig},
+    {L"WebContents", EResultCode::WebContents},
+    {L"Utility", EResultCode::Utility},
+    {L"StatusPrint", EResultCode::StatusPrint},
+    {L"Initialization", EResultCode::Initialization},
+    {L"ServerDirectPrint", EResultCode::ServerDirectPrint},
+    {L"StatusNotification", EResultCode::StatusNotification},
+    {L"NotCorrespond", EResultCode::OtherError},
+    {L"VersionNotSame", EResultCode::OtherError},
+    {L"InvalidFile", EResultCode::OtherError},
+    {L"ModeNotChanged", EResultCode::OtherError},
+    {L"OtherError", EResultCode::OtherError},
+    {L"SchemaError", EResultCode::OtherError},
+    {L"DowngradeInquiry", EResultCode::DowngradeInquiry},
+    {L"UpdateSkip", EResultCode::UpdateSkip},
+    {L"WebContentsUpdater", EResultCode::WebContentsUpdater},
+    {L"HIDNotification", EResultCode::HIDNotification},
+    {L"VersionNotConfirmed", EResultCode::VersionNotConfirmed},
+};
+
+// The code of a result name; none for a name that is no result.
+constexpr std::optional<EResultCode> ResultCodeOf(std::wstring_view name) {
+    for (const SResultName& entry : kResultNames) {
+        if (name == entry.name) {
+            return entry.code;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace talbo::tesk::vorta
