@@ -19,6 +19,10 @@ class CVortaModule {
 public:
     CVortaModule() noexcept {
         try {
+            // Function-local statics that job workers read are made first: statics are
+            // destroyed in reverse order, so these outlive the module, whose destruction stops
+            // and joins the workers.
+            ResponseSchemaText();
             model.emplace();
             controller.emplace(&*model);
             if (!guard.Acquire()) {
@@ -43,6 +47,9 @@ public:
 
     CUpdateModelExport* Model() noexcept { return model ? &*model : nullptr; }
     CUpdateControllerExport* Controller() noexcept { return controller ? &*controller : nullptr; }
+    CUpdateSettingsExport* Settings() noexcept {
+        return controller ? &controller->Settings() : nullptr;
+    }
 
 private:
     void TearDown() noexcept {
@@ -74,4 +81,8 @@ extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateControllerExport* getVortaUpd
 
 extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateModelExport* getVortaUpdateModel() {
     return talbo::tesk::vorta::theModule.Model();
+}
+
+extern "C" VORTA_EXPORT talbo::tesk::vorta::CUpdateSettingsExport* getVortaUpdateSettings() {
+    return talbo::tesk::vorta::theModule.Settings();
 }

@@ -29,6 +29,7 @@ std::wstring CChangeModeCompleteWait::Execute(const std::wstring& hostName) {
     if (model == nullptr) {
         return kResultOtherError;
     }
+    model->SetDeviceValue(hostName, L"phase", L"restart");
     if (WaitForRestart(hostName) != 0) {
         return kResultTimeOut;
     }

@@ -1,6 +1,7 @@
 #include "engine/jobs/CUpdateController.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cwchar>
 #include <functional>
@@ -70,13 +71,11 @@ std::wstring DigitsOf(const std::wstring& text) {
 
 }  // namespace
 
-CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model) {
+CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model), settings(model) {
     for (const wchar_t* name : kEndStateNames) {
         commonStates[name] = std::make_unique<CSimpleState>(kResultIdle);
     }
-    testStates[kConnectTest] = std::make_unique<CConnectState>(model, kSendTest);
-    testStates[kSendTest] = std::make_unique<CCommunicationTestSend>(model, kReceiveTest);
-    testStates[kReceiveTest] = std::make_unique<CCommunicationTestReceive>(model, kResultNormalEnd);
+    BuildTestStates(testStates);
 
     startPoints[L"Idle"] = L"1";
     startPoints[L"SelfUpdating"] = L"1";
@@ -107,8 +106,18 @@ CUpdateController::~CUpdateController() {
     }
 }
 
+void CUpdateController::BuildTestStates(CStateTable& table) {
+    table[kConnectTest] = std::make_unique<CConnectState>(model, kSendTest);
+    table[kSendTest] = std::make_unique<CCommunicationTestSend>(model, kReceiveTest);
+    table[kReceiveTest] = std::make_unique<CCommunicationTestReceive>(model, kResultNormalEnd);
+}
+
 bool CUpdateController::Stopping() const {
     return model->JobStop().Raised();
+}
+
+void CUpdateController::SetPhase(const std::wstring& host, const std::wstring& phase) {
+    model->SetDeviceValue(host, L"phase", phase);
 }
 
 void CUpdateController::EndUnfinished(const std::vector<std::wstring>& targets) {
@@ -118,6 +127,7 @@ void CUpdateController::EndUnfinished(const std::vector<std::wstring>& targets) 
         if (value >= 0 && value < 100) {
             ReportUpdateProgress(kResultTimeOut, target);
         }
+        SetPhase(target, L"");
     }
 }
 
@@ -143,6 +153,7 @@ bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
     }
     for (const std::wstring& target : targets) {
         model->SetDeviceValue(target, L"progress", L"0");
+        SetPhase(target, L"");
     }
     try {
         // The previous job gave the token back as its last step, so its worker is ending.
@@ -218,15 +229,62 @@ bool CUpdateController::AnswerInquiry(const wchar_t* answer) {
     }
 }
 
+CStateTable& CUpdateController::TestStatesOf(std::size_t runner) {
+    return runner == 0 ? testStates : extraRunners.at(runner - 1)->testStates;
+}
+
+CStateTable& CUpdateController::UpdateStatesOf(std::size_t runner) {
+    return runner == 0 ? updateStates : extraRunners.at(runner - 1)->updateStates;
+}
+
+void CUpdateController::RunTargets(
+    const std::vector<std::wstring>& targets,
+    const std::function<void(std::size_t, const std::wstring&)>& run) {
+    const std::size_t runners = std::min<std::size_t>(
+        targets.size(), static_cast<std::size_t>(std::max(1, settings.GetDevicesAtATime())));
+    if (runners <= 1) {
+        for (const std::wstring& target : targets) {
+            if (Stopping()) {
+                break;
+            }
+            run(0, target);
+        }
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    auto runner = [&](std::size_t index) {
+        for (std::size_t i = next++; i < targets.size() && !Stopping(); i = next++) {
+            run(index, targets[i]);
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (std::size_t index = 1; index < runners; ++index) {
+            threads.emplace_back(runner, index);
+        }
+    } catch (...) {
+        // Fewer runners than asked for: those that started, and this one, share the devices.
+    }
+    runner(0);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
 void CUpdateController::TestThread(CUpdateController* self) {
     try {
         const std::vector<std::wstring> targets = self->CollectTargets();
-        for (const std::wstring& target : targets) {
-            if (self->Stopping()) {
-                break;
-            }
-            self->TestDevice(target, true);
+        self->extraRunners.clear();
+        const int extra =
+            std::min<int>(self->settings.GetDevicesAtATime(), static_cast<int>(targets.size())) - 1;
+        for (int i = 0; i < extra; ++i) {
+            self->extraRunners.push_back(std::make_unique<CRunnerStates>());
+            self->BuildTestStates(self->extraRunners.back()->testStates);
         }
+        self->RunTargets(targets, [self](std::size_t runner, const std::wstring& target) {
+            self->TestDevice(target, true, self->TestStatesOf(runner));
+            self->SetPhase(target, L"");
+        });
         if (self->Stopping()) {
             self->EndUnfinished(targets);
         }
@@ -240,35 +298,24 @@ void CUpdateController::UpdateThread(CUpdateController* self) {
     try {
         const CUpdateImagePart* backup = self->model->FindImagePart(L"BackupSettingValue");
         const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
-        CVersionConfirmation confirmation(self->model, imageVersion);
         const std::vector<std::wstring> targets = self->CollectTargets();
-        for (const std::wstring& target : targets) {
-            if (self->Stopping()) {
-                break;
-            }
-            try {
-                self->TestDevice(target, false);
-                const std::wstring status = self->model->GetDeviceValue(target, L"accesstest");
-                const auto start = self->startPoints.find(status);
-                const std::wstring startName =
-                    start != self->startPoints.end() ? start->second : L"1";
-                self->model->SetDeviceValue(target, L"afterversion", imageVersion);
-                if (IsDeviceNewer(imageVersion, self->model->GetDeviceValue(target, L"version"))) {
-                    const std::wstring decision = self->ResolveDowngrade(target);
-                    if (self->Stopping()) {
-                        break;
-                    }
-                    if (decision == L"skip") {
-                        self->ReportUpdateProgress(L"UpdateSkip", target);
-                        continue;
-                    }
-                }
-                self->UpdateDevice(target, startName, confirmation);
-            } catch (...) {
-                // Whatever broke, the device must not be left looking as if it were running.
-                self->ReportUpdateProgress(kResultOtherError, target);
-            }
+        self->extraRunners.clear();
+        const int extra =
+            std::min<int>(self->settings.GetDevicesAtATime(), static_cast<int>(targets.size())) - 1;
+        for (int i = 0; i < extra; ++i) {
+            self->extraRunners.push_back(std::make_unique<CRunnerStates>());
+            self->BuildTestStates(self->extraRunners.back()->testStates);
+            self->BuildUpdatePlanInto(self->extraRunners.back()->updateStates);
         }
+        // One confirmation per runner: its states keep data of the device they read.
+        std::vector<std::unique_ptr<CVersionConfirmation>> confirmations;
+        for (int i = 0; i <= std::max(extra, 0); ++i) {
+            confirmations.push_back(
+                std::make_unique<CVersionConfirmation>(self->model, imageVersion));
+        }
+        self->RunTargets(targets, [&](std::size_t runner, const std::wstring& target) {
+            self->UpdateOneDevice(target, imageVersion, runner, *confirmations.at(runner));
+        });
         if (self->Stopping()) {
             self->EndUnfinished(targets);
         }
@@ -276,6 +323,34 @@ void CUpdateController::UpdateThread(CUpdateController* self) {
         // Nothing leaves the worker; the token is given back below in every case.
     }
     self->model->EndBusy();
+}
+
+void CUpdateController::UpdateOneDevice(const std::wstring& target,
+                                        const std::wstring& imageVersion, std::size_t runner,
+                                        CVersionConfirmation& confirmation) {
+    try {
+        TestDevice(target, false, TestStatesOf(runner));
+        const std::wstring status = model->GetDeviceValue(target, L"accesstest");
+        const auto start = startPoints.find(status);
+        const std::wstring startName = start != startPoints.end() ? start->second : L"1";
+        model->SetDeviceValue(target, L"afterversion", imageVersion);
+        if (IsDeviceNewer(imageVersion, model->GetDeviceValue(target, L"version"))) {
+            SetPhase(target, L"");
+            const std::wstring decision = ResolveDowngrade(target);
+            if (Stopping()) {
+                return;
+            }
+            if (decision == L"skip") {
+                ReportUpdateProgress(L"UpdateSkip", target);
+                return;
+            }
+        }
+        UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
+    } catch (...) {
+        // Whatever broke, the device must not be left looking as if it were running.
+        ReportUpdateProgress(kResultOtherError, target);
+    }
+    SetPhase(target, L"");
 }
 
 std::wstring CUpdateController::ExecuteGuarded(CState& state, const std::wstring& host) {
@@ -286,14 +361,16 @@ std::wstring CUpdateController::ExecuteGuarded(CState& state, const std::wstring
     }
 }
 
-void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress) {
+void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress,
+                                   CStateTable& tests) {
+    SetPhase(host, L"test");
     std::wstring name = kConnectTest;
     std::wstring key;
     while (name != kResultIdle) {
         if (reportProgress) {
             ReportTestProgress(name, host);
         }
-        CState& state = LookupState(testStates, name, key);
+        CState& state = LookupState(tests, name, key);
         name = ExecuteGuarded(state, host);
     }
     if (key != kResultNormalEnd) {
@@ -303,12 +380,12 @@ void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress
 }
 
 void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start,
-                                     CVersionConfirmation& confirmation) {
+                                     CVersionConfirmation& confirmation, CStateTable& plan) {
     std::map<std::wstring, int> rowStarts;
     std::wstring name = start;
     while (!Stopping()) {
-        const auto row = updateStates.find(name);
-        if (row == updateStates.end()) {
+        const auto row = plan.find(name);
+        if (row == plan.end()) {
             break;
         }
         if (++rowStarts[name] > kMaxRowStarts) {
@@ -316,6 +393,7 @@ void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
             break;
         }
         ReportUpdateProgress(name, host);
+        SetPhase(host, L"upload " + name + L"/" + std::to_wstring(highestPart));
         name = ExecuteGuarded(*row->second, host);
     }
     if (Stopping()) {
@@ -324,6 +402,7 @@ void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
     if (name == kResultNormalEnd) {
         // The last part went through; only the device can say whether it runs the new
         // firmware. Meanwhile its progress keeps the last part's value.
+        SetPhase(host, L"confirm");
         name = ExecuteGuarded(confirmation, host);
         if (Stopping()) {
             return;
@@ -345,19 +424,40 @@ void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& 
 
 std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
     std::wstring decision = downgradePolicy;
-    if (decision == L"inquiry") {
-        inquiryHost = host;
-        ReportUpdateProgress(L"DowngradeInquiry", host);
-        inquiryPending.Set();
-        // The host may take as long as it likes, but an unload must not wait for it.
-        while (!inquiryAnswered.WaitFor(std::chrono::milliseconds(100))) {
+    if (decision != L"inquiry") {
+        return decision;
+    }
+    // Other devices that want to ask wait their turn; the host answers one question at a time.
+    {
+        std::unique_lock<std::mutex> turn(inquiryTurnLock);
+        while (inquiryAsking) {
             if (Stopping()) {
                 return {};
             }
+            inquiryTurnFree.wait_for(turn, std::chrono::milliseconds(100));
         }
-        decision = inquiryAnswer;
+        inquiryAsking = true;
     }
-    return decision;
+    struct TurnRelease {
+        CUpdateController& self;
+        ~TurnRelease() {
+            {
+                const std::lock_guard<std::mutex> turn(self.inquiryTurnLock);
+                self.inquiryAsking = false;
+            }
+            self.inquiryTurnFree.notify_one();
+        }
+    } release{*this};
+    inquiryHost = host;
+    ReportUpdateProgress(L"DowngradeInquiry", host);
+    inquiryPending.Set();
+    // The host may take as long as it likes, but an unload must not wait for it.
+    while (!inquiryAnswered.WaitFor(std::chrono::milliseconds(100))) {
+        if (Stopping()) {
+            return {};
+        }
+    }
+    return inquiryAnswer;
 }
 
 CState& CUpdateController::LookupState(CStateTable& table, const std::wstring& name,
@@ -438,8 +538,8 @@ int CUpdateController::HighestPartNumber() {
     return static_cast<int>(std::wcstol(highest.c_str(), nullptr, 10));
 }
 
-void CUpdateController::AddPartState(const std::wstring& key, const std::wstring& next,
-                                     bool restartWait) {
+void CUpdateController::AddPartState(CStateTable& table, const std::wstring& key,
+                                     const std::wstring& next, bool restartWait) {
     const CUpdateImagePartList* parts = model->GetImageParts();
     std::vector<const CUpdateImagePart*> matching;
     if (parts != nullptr) {
@@ -450,35 +550,37 @@ void CUpdateController::AddPartState(const std::wstring& key, const std::wstring
         }
     }
     if (matching.empty()) {
-        updateStates[key] = std::make_unique<CSimpleState>(next);
+        table[key] = std::make_unique<CSimpleState>(next);
         return;
     }
     auto state = std::make_unique<CUpdateState>(model, next, restartWait);
     for (const CUpdateImagePart* part : matching) {
         state->AddImagePart(part);
     }
-    updateStates[key] = std::move(state);
+    table[key] = std::move(state);
 }
 
 bool CUpdateController::BuildUpdatePlan() {
-    updateStates.clear();
+    highestPart = HighestPartNumber();
+    BuildUpdatePlanInto(updateStates);
+    return !updateStates.empty();
+}
+
+void CUpdateController::BuildUpdatePlanInto(CStateTable& table) {
+    table.clear();
     const int n = HighestPartNumber();
     for (int i = 3; i <= n; ++i) {
         if (i == 6) {
             continue;
         }
         const std::wstring next = i == n ? std::wstring(kResultNormalEnd) : std::to_wstring(i + 1);
-        AddPartState(std::to_wstring(i), next, i == 5);
+        AddPartState(table, std::to_wstring(i), next, i == 5);
     }
-    if (!updateStates.empty()) {
-        updateStates[L"1"] =
-            std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
-        updateStates[L"2"] =
-            std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
-        updateStates[L"6"] =
-            std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
+    if (!table.empty()) {
+        table[L"1"] = std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
+        table[L"2"] = std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
+        table[L"6"] = std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
     }
-    return !updateStates.empty();
 }
 
 }  // namespace talbo::tesk::vorta

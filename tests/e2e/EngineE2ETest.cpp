@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 #include "EngineHost.h"
 #include "SimulatorProcess.h"
@@ -467,4 +469,67 @@ TEST_F(EngineE2E, IndentedAnswersSteerAnUpdate) {
         EXPECT_EQ(exchanges[0], "GetInformation");
         EXPECT_EQ(exchanges.size() > 1 ? exchanges[1] : std::string(), c.firstAfterTest);
     }
+}
+
+// Many devices at once end every device exactly as one at a time does: resumed, skipped, asked,
+// refused, never back.
+TEST_F(EngineE2E, DevicesAtATimeGiveTheSameResultsAsOneAtATime) {
+    auto devices = [] {
+        return FleetOf({
+            Device("w-idle.invalid"),
+            Device("w-resume-5.invalid", {{"status", "Broken"}, {"progress", 5}}),
+            Device("w-resume-7.invalid", {{"status", "Broken"}, {"progress", 7}}),
+            Device("w-newer-skip.invalid", {{"firmware", "Ver.3.10TC"}}),
+            Device("w-ask-yes.invalid", {{"firmware", "Ver.4.00TC"}}),
+            Device("w-ask-no.invalid", {{"firmware", "Ver.4.10TC"}}),
+            Device("w-refuse.invalid", {{"faults",
+                                         {{{"on", "Update"},
+                                           {"part", "WriteNewKernel"},
+                                           {"action", "refuse"},
+                                           {"reason", "AnotherApp"},
+                                           {"app-name", "Print"}}}}}),
+            Device("w-never.invalid", {{"faults", {{{"action", "no-comeback"}}}}}),
+            Device("w-busy.invalid", {{"status", "AnotherUpdating"}}),
+            Device("w-plain-1.invalid"),
+            Device("w-plain-2.invalid"),
+        });
+    };
+    const std::vector<std::wstring> hosts = {
+        L"w-idle.invalid",    L"w-resume-5.invalid", L"w-resume-7.invalid", L"w-newer-skip.invalid",
+        L"w-ask-yes.invalid", L"w-ask-no.invalid",   L"w-refuse.invalid",   L"w-never.invalid",
+        L"w-busy.invalid",    L"w-plain-1.invalid",  L"w-plain-2.invalid"};
+    std::map<std::wstring, int> results[2];
+    const int widths[2] = {1, 32};
+    for (int run = 0; run < 2; ++run) {
+        Fleet fleet(devices(), ImageArgument());
+        ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+        LoadSmallImage();
+        ASSERT_TRUE(engine.Settings().SetDevicesAtATime(widths[run]));
+        engine.UseOnly(hosts);
+        // "w-newer-skip" is asked too; only "w-ask-yes" is answered with a rewrite.
+        ASSERT_TRUE(engine.Controller().StartUpdate(L"inquiry"));
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        while (!engine.WaitUntilIdle(0s) && std::chrono::steady_clock::now() < deadline) {
+            for (const std::wstring& host : hosts) {
+                if (Progress(host) == -15) {
+                    engine.Controller().AnswerInquiry(host == L"w-ask-yes.invalid" ? L"update"
+                                                                                   : L"skip");
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        for (const std::wstring& host : hosts) {
+            results[run][host] = Progress(host);
+            EXPECT_EQ(engine.Value(host, L"phase"), L"") << e2e::Narrow(host);
+        }
+    }
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0][L"w-idle.invalid"], 100);
+    EXPECT_EQ(results[0][L"w-resume-7.invalid"], 100);
+    EXPECT_EQ(results[0][L"w-ask-yes.invalid"], 100);
+    EXPECT_EQ(results[0][L"w-ask-no.invalid"], -16);
+    EXPECT_EQ(results[0][L"w-refuse.invalid"], -5);
+    EXPECT_EQ(results[0][L"w-never.invalid"], -3);
+    EXPECT_EQ(results[0][L"w-busy.invalid"], -4);
 }

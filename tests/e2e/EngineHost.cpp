@@ -26,8 +26,11 @@ EngineHost::EngineHost() {
         reinterpret_cast<tv::GetVortaUpdateModelFn>(::dlsym(handle, tv::kModelEntryName));
     const auto getController =
         reinterpret_cast<tv::GetVortaUpdateControllerFn>(::dlsym(handle, tv::kControllerEntryName));
+    const auto getSettings =
+        reinterpret_cast<tv::GetVortaUpdateSettingsFn>(::dlsym(handle, tv::kSettingsEntryName));
     model = getModel != nullptr ? getModel() : nullptr;
     controller = getController != nullptr ? getController() : nullptr;
+    settings = getSettings != nullptr ? getSettings() : nullptr;
 }
 
 std::wstring EngineHost::Value(const std::wstring& host, const wchar_t* key) const {
@@ -53,14 +56,16 @@ void EngineHost::UseOnly(const std::vector<std::wstring>& hosts) const {
 
 bool EngineHost::WaitUntilIdle(std::chrono::seconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
         // Re-registering a known name changes nothing but needs the busy token.
         if (model->AddDevice(L"idle-probe.invalid")) {
             return true;
         }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
 }
 
 bool EngineHost::WaitForProgress(const std::wstring& host, int value,

@@ -18,7 +18,8 @@ public:
 
     talbo::tesk::vorta::CUpdateModelExport& Model() const { return *model; }
     talbo::tesk::vorta::CUpdateControllerExport& Controller() const { return *controller; }
-    bool Loaded() const { return model != nullptr && controller != nullptr; }
+    talbo::tesk::vorta::CUpdateSettingsExport& Settings() const { return *settings; }
+    bool Loaded() const { return model != nullptr && controller != nullptr && settings != nullptr; }
 
     // A device value as text ("" when absent).
     std::wstring Value(const std::wstring& host, const wchar_t* key) const;
@@ -36,6 +37,7 @@ private:
     void* handle = nullptr;
     talbo::tesk::vorta::CUpdateModelExport* model = nullptr;
     talbo::tesk::vorta::CUpdateControllerExport* controller = nullptr;
+    talbo::tesk::vorta::CUpdateSettingsExport* settings = nullptr;
 };
 
 std::wstring Wide(const std::string& text);

@@ -1,14 +1,22 @@
 // The tool's command-line mode end to end: the real executable rewrites simulated devices and
 // reports by exit code and result log, and leaves nothing in its temporary folder.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "SimulatorProcess.h"
 #include "common/IniFile.h"
+#include "tests/engine/interface/ProbeProcess.h"
 #include "tool/app/SingleInstanceLock.h"
 
 using namespace devsim_test;
@@ -25,25 +33,35 @@ protected:
         fs::permissions(tool, fs::perms::owner_all);
         tmp = folder.Path() / "tmp";
         fs::create_directory(tmp);
-        const nlohmann::json fleet = {{"defaults", {{"restart-ms", 200}}},
-                                      {"devices",
-                                       {{{"host", "cl-old.invalid"}},
-                                        {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
-                                        {{"host", "cl-printing.invalid"},
-                                         {"faults",
-                                          {{{"on", "Update"},
-                                            {"part", 8},
-                                            {"action", "refuse"},
-                                            {"reason", "AnotherApp"},
-                                            {"app-name", "Print"}}}}}}}};
+        const nlohmann::json fleet = {
+            {"defaults", {{"restart-ms", 200}}},
+            {"devices",
+             {{{"host", "cl-old.invalid"}},
+              {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
+              {{"host", "cl-printing.invalid"},
+               {"faults",
+                {{{"on", "Update"},
+                  {"part", 8},
+                  {"action", "refuse"},
+                  {"reason", "AnotherApp"},
+                  {"app-name", "Print"}}}}},
+              // Slow to answer its test, and in the middle of the
+              // rewrite, so that a run can be interrupted there.
+              {{"host", "cl-slow.invalid"},
+               {"faults",
+                {{{"on", "GetInformation"}, {"action", "delay"}, {"ms", 5000}, {"times", 0}}}}},
+              {{"host", "cl-midway.invalid"},
+               {"faults", {{{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}}}}}}};
         sim = std::make_unique<SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
     }
 
-    // Runs the tool with the arguments; returns the exit status the shell sees (the low eight
-    // bits of the code the tool returned).
-    int Run(const std::vector<std::string>& arguments) {
+    // Starts the tool with the arguments (through launcher, when given, which then executes
+    // the tool); its standard error goes to a file that StandardError() reads.
+    pid_t Start(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& launcher = {}) {
+        const fs::path errors = folder.Path() / "stderr.txt";
         const pid_t child = ::fork();
         if (child == 0) {
             const std::string proxy = "http://127.0.0.1:" + std::to_string(sim->Port());
@@ -55,20 +73,87 @@ protected:
             ::setenv("VORTA_REBOOT_FIRST_WAIT_MS", "150", 1);
             ::setenv("VORTA_REBOOT_RETRY_WAIT_MS", "100", 1);
             ::setenv("VORTA_REBOOT_RETRY_MAX", "20", 1);
-            std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
+            const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (fd >= 0) {
+                ::dup2(fd, STDERR_FILENO);
+            }
+            std::vector<char*> argv;
+            for (const std::string& part : launcher) {
+                argv.push_back(const_cast<char*>(part.c_str()));
+            }
+            argv.push_back(const_cast<char*>(tool.c_str()));
             for (const std::string& argument : arguments) {
                 argv.push_back(const_cast<char*>(argument.c_str()));
             }
             argv.push_back(nullptr);
-            ::execv(tool.c_str(), argv.data());
+            ::execvp(argv[0], argv.data());
             std::_Exit(127);
         }
+        running.push_back(child);
+        return child;
+    }
+
+    // A test that stops early must not leave a tool running (it would hold the engine).
+    void TearDown() override {
+        for (const pid_t child : running) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    }
+
+    // Waits for a started tool; returns the exit status the shell sees (the low eight bits of
+    // the code the tool returned). Unless others still run, nothing the run wrote may remain
+    // in its temporary folder.
+    int Finish(pid_t child, bool othersRunning = false) {
         int status = 0;
         ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status));
-        // Nothing the run wrote remains in its temporary folder.
-        EXPECT_TRUE(fs::is_empty(tmp)) << "left behind in " << tmp;
+        running.erase(std::remove(running.begin(), running.end(), child), running.end());
+        EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
+        if (!othersRunning) {
+            EXPECT_TRUE(fs::is_empty(tmp)) << "left behind in " << tmp;
+        }
         return WEXITSTATUS(status);
+    }
+
+    // Runs the tool to its end; the exit status the shell sees.
+    int Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+
+    std::string StandardError() const {
+        std::ifstream in(folder.Path() / "stderr.txt");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Polls until the condition holds while the started tool runs; false as soon as it has
+    // ended (without reaping it: Finish still collects its status).
+    static bool WhileRunning(pid_t run, const std::function<bool()>& condition) {
+        return Eventually(
+                   [&] {
+                       siginfo_t info{};
+                       const bool ended = ::waitid(P_PID, static_cast<id_t>(run), &info,
+                                                   WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                          info.si_pid == run;
+                       return ended || condition();
+                   },
+                   std::chrono::seconds(60)) &&
+               condition();
+    }
+
+    // How many priming requests (answered at once, before every exchange) host has had.
+    std::size_t Primings(const std::string& host) const {
+        const auto requests = sim->Requests(host);
+        return static_cast<std::size_t>(std::count_if(
+            requests.begin(), requests.end(),
+            [](const nlohmann::json& line) { return TextOf(line, "request") == "priming"; }));
+    }
+
+    // Whether the simulator has answered a request of the given kind and part for host.
+    bool HasRequest(const std::string& host, const std::string& kind, int part) const {
+        const auto requests = sim->Requests(host);
+        return std::any_of(requests.begin(), requests.end(), [&](const nlohmann::json& line) {
+            return TextOf(line, "request") == kind && line.contains("part_number") &&
+                   line["part_number"].is_number_integer() &&
+                   line["part_number"].get<int>() == part;
+        });
     }
 
     // Result and Detail of the newest record, or "<none>".
@@ -89,6 +174,7 @@ protected:
     fs::path tool;
     fs::path tmp;
     std::unique_ptr<SimulatorProcess> sim;
+    std::vector<pid_t> running;
 };
 
 using Record = std::pair<std::wstring, std::wstring>;
@@ -130,4 +216,111 @@ TEST_F(ToolCommandLine, SecondInstanceIsRefusedAndLogged) {
     ASSERT_TRUE(first.Acquired());
     EXPECT_EQ(Run({"cl-old.invalid"}), Status(-2));
     EXPECT_EQ(LastRecord(), (Record{L"-2", L"This tool is already running."}));
+}
+
+TEST_F(ToolCommandLine, RefusedSecondInstancesStartedAtOnceLoseNoRecord) {
+    talbo::tesk::vorta::SingleInstanceLock first("VortaFWUpdateTool");
+    ASSERT_TRUE(first.Acquired());
+    constexpr int kInstances = 10;
+    std::vector<pid_t> runs;
+    for (int i = 0; i < kInstances; ++i) {
+        runs.push_back(Start({"cl-old.invalid"}));
+    }
+    for (const pid_t run : runs) {
+        EXPECT_EQ(Finish(run, true), Status(-2));
+    }
+    EXPECT_TRUE(fs::is_empty(tmp));
+    const auto log = vc::IniFile::Load(folder.Path() / "VortaFWUpdateTool.log");
+    ASSERT_TRUE(log);
+    const std::wstring date = log->Document().Get(L"LAST_POS", L"DATE").value_or(L"");
+    EXPECT_EQ(log->Document().Get(L"LAST_POS", L"NO"), L"009");
+    for (int i = 0; i < kInstances; ++i) {
+        wchar_t number[8];
+        std::swprintf(number, 8, L"-%03d", i);
+        EXPECT_EQ(log->Document().Get(date + number, L"Result"), L"-2") << i;
+    }
+}
+
+// An engine that another process holds (here a probe that keeps it loaded, as a copy of the tool
+// under another file name would) is a failed start, not a success.
+TEST_F(ToolCommandLine, EngineHeldElsewhereFailsTheStartAndSaysWhy) {
+    vorta_test::ProbeProcess holder(VORTA_MODULE_PROBE_PATH, VORTA_MODULE_PATH, true);
+    ASSERT_EQ(holder.ReadLine(), "engine=ok");
+    EXPECT_EQ(Run({"cl-old.invalid"}), 212);
+    EXPECT_EQ(LastRecord(),
+              (Record{L"-300", L"Failed to start - the tool could not prepare its engine."}));
+    EXPECT_NE(StandardError().find("another process holds the engine"), std::string::npos)
+        << StandardError();
+    EXPECT_TRUE(sim->Requests("cl-old.invalid").empty());
+}
+
+// A temporary folder on a file system mounted noexec: the engine cannot be loaded from it.
+TEST_F(ToolCommandLine, EngineThatCannotBeLoadedFailsTheStart) {
+    if (::geteuid() != 0 || std::system("unshare --mount true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "needs root and private mount namespaces";
+    }
+    const std::vector<std::string> noexecTmp = {
+        "unshare",
+        "--mount",
+        "--propagation",
+        "private",
+        "sh",
+        "-c",
+        "mount -t tmpfs -o noexec,mode=0777 tmpfs \"$TMPDIR\" && exec \"$0\" \"$@\""};
+    EXPECT_EQ(Finish(Start({"cl-old.invalid"}, noexecTmp)), 212);
+    EXPECT_EQ(LastRecord(),
+              (Record{L"-300", L"Failed to start - the tool could not prepare its engine."}));
+    EXPECT_NE(StandardError().find("could not load the engine library"), std::string::npos)
+        << StandardError();
+}
+
+TEST_F(ToolCommandLine, StopSignalBeforeTheRewriteEndsTheRunCleanly) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        const std::size_t primed = Primings("cl-slow.invalid");
+        const pid_t run = Start({"cl-slow.invalid"});
+        // The test's exchange has begun: its answer is 5 s away.
+        ASSERT_TRUE(WhileRunning(run, [&] { return Primings("cl-slow.invalid") > primed; }))
+            << StandardError();
+        ::kill(run, signal);
+        EXPECT_EQ(Finish(run), Status(-200));
+        EXPECT_EQ(LastRecord(),
+                  (Record{L"-200",
+                          L"Interrupted - run the tool again to finish rewriting this "
+                          L"device."}));
+    }
+}
+
+TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterRunResumes) {
+    const pid_t run = Start({"cl-midway.invalid"});
+    // The device has changed mode for the second image part; the third is on its way and is
+    // answered 5 s later.
+    ASSERT_TRUE(WhileRunning(run, [&] { return HasRequest("cl-midway.invalid", "ChangeMode", 2); }))
+        << StandardError();
+    ::kill(run, SIGINT);
+    ASSERT_TRUE(WhileRunning(run, [&] {
+        return StandardError().find("in the middle") != std::string::npos;
+    })) << StandardError();
+    EXPECT_NE(StandardError().find("a later run resumes"), std::string::npos) << StandardError();
+    ::kill(run, SIGINT);
+    EXPECT_EQ(Finish(run), Status(-200));
+    EXPECT_EQ(LastRecord(), (Record{L"-200",
+                                    L"Interrupted - run the tool again to finish rewriting this "
+                                    L"device."}));
+    // Once the device has taken the third image part, a new run carries the rewrite to its end.
+    ASSERT_TRUE(Eventually([&] { return HasRequest("cl-midway.invalid", "Update", 3); },
+                           std::chrono::seconds(60)));
+    EXPECT_EQ(Run({"cl-midway.invalid"}), Status(0));
+    EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+}
+
+TEST_F(ToolCommandLine, FolderOfAKilledRunIsRemovedAtTheNextStart) {
+    const pid_t run = Start({"cl-slow.invalid"});
+    ASSERT_TRUE(WhileRunning(run, [&] { return Primings("cl-slow.invalid") > 0; }))
+        << StandardError();
+    ::kill(run, SIGKILL);
+    int status = 0;
+    ::waitpid(run, &status, 0);
+    EXPECT_FALSE(fs::is_empty(tmp));
+    EXPECT_EQ(Run({"bad_name"}), Status(-100));  // checks that tmp is empty again
 }

@@ -24,8 +24,10 @@ bool CCarriedFile::WriteTo(const std::filesystem::path& path) {
     if (!found || !writtenPath.empty() || bytes.empty() || path.empty()) {
         return false;
     }
+    writeError = 0;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
+        writeError = errno;
         return false;
     }
     std::span<const std::uint8_t> rest = bytes;
@@ -36,11 +38,16 @@ bool CCarriedFile::WriteTo(const std::filesystem::path& path) {
             continue;
         }
         ok = n > 0;
-        if (ok) {
+        if (!ok) {
+            writeError = n < 0 ? errno : ENOSPC;
+        } else {
             rest = rest.subspan(static_cast<std::size_t>(n));
         }
     }
-    ok = (::close(fd) == 0) && ok;
+    if (::close(fd) != 0 && ok) {
+        writeError = errno;
+        ok = false;
+    }
     if (!ok) {
         ::unlink(path.c_str());
         return false;

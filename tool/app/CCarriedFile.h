@@ -22,12 +22,17 @@ public:
     // link, mode 0600). Fails when the blob is missing or empty, or this object already wrote.
     bool WriteTo(const std::filesystem::path& path);
     const std::filesystem::path& GetWrittenPath() const { return writtenPath; }
+    // Whether the executable carries the blob.
+    bool Found() const { return found; }
+    // Why the last WriteTo could not create or fill the file (an errno value); 0 otherwise.
+    int WriteError() const { return writeError; }
     // Deletes the written file now (also done by the destructor).
     void DeleteWrittenFile();
 
 private:
     std::span<const std::uint8_t> bytes;
     bool found = false;
+    int writeError = 0;
     std::filesystem::path writtenPath;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,15 +16,23 @@ public:
     // token selects the policy "update", otherwise "skip". Quotation marks mean nothing.
     void Parse(std::wstring_view argumentText);
 
-    // Tests and then rewrites the one device; returns the exit code and logs the outcome.
+    // Tests and then rewrites the one device; returns the exit code and logs the outcome. A stop
+    // signal before the rewrite starts, or a second one during it, ends the run with
+    // kExitRewriteFailed and the "STR-301" record; teardown then stops the engine's job. The
+    // first signal during the rewrite only warns: stopping would leave the device mid-update.
     int Run(CVortaFWUpdateToolUIApp& app);
 
     const std::wstring& GetPolicy() const { return m_strPolicy; }
     const std::wstring& GetHostName() const { return m_strHostName; }
 
 private:
-    // Polls the device's progress until it ends (100 or negative); returns that value.
-    int WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) const;
+    // Polls the device's progress until it ends (100 or negative) and returns that value;
+    // nullopt when stop signals end the wait (the first one already, unless rewriting).
+    std::optional<int> WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
+                                  bool rewriting) const;
+    // Logs and reports an interrupted run; returns its exit code.
+    int Interrupted(CConsoleStatus& status) const;
+    static int TakeSignals(CVortaFWUpdateToolUIApp& app);
 
     std::wstring m_strPolicy = L"skip";
     std::wstring m_strHostName;

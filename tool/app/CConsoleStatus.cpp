@@ -63,6 +63,17 @@ void CConsoleStatus::Finish(const std::wstring& result) {
     drawn = false;
 }
 
+void CConsoleStatus::Notice(const std::wstring& text) {
+    if (stream == nullptr) {
+        return;
+    }
+    std::fprintf(stream, "%s%s\n", enabled && drawn ? "\r\x1b[K" : "", Narrow(text).c_str());
+    std::fflush(stream);
+    if (drawn) {
+        Draw();
+    }
+}
+
 void CConsoleStatus::Draw() {
     if (!enabled) {
         return;

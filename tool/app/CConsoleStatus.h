@@ -25,6 +25,9 @@ public:
     // The phase's progress; a value that stays unchanged for a while reads as a wait for the
     // device (it is restarting, or a large part is on its way).
     void Progress(int percent);
+    // A message the operator must see: printed on its own line even when the stream is not a
+    // terminal; a live status line is drawn again below it.
+    void Notice(const std::wstring& text);
     // Ends the line with the run's result text.
     void Finish(const std::wstring& result);
 

@@ -1,5 +1,10 @@
 #include "tool/app/CResultLog.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
@@ -15,6 +20,34 @@ std::mutex& LogLock() {
     static std::mutex lock;
     return lock;
 }
+
+// Holds an advisory lock on the lock file beside the log for as long as it lives, so that
+// writers in other processes never read the log while one of them is replacing it.
+class LogFileLock {
+public:
+    explicit LogFileLock(const std::filesystem::path& logPath) {
+        const std::filesystem::path lockPath = CResultLog::LockPath(logPath);
+        fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        while (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                // Without the lock a record may still be written; losing the lock must not
+                // lose the record of this run.
+                ::close(fd);
+                fd = -1;
+            }
+        }
+    }
+    ~LogFileLock() {
+        if (fd >= 0) {
+            ::close(fd);  // releases the lock
+        }
+    }
+    LogFileLock(const LogFileLock&) = delete;
+    LogFileLock& operator=(const LogFileLock&) = delete;
+
+private:
+    int fd = -1;
+};
 
 constexpr const wchar_t* kLastPos = L"LAST_POS";
 constexpr unsigned kNumbersPerDay = 1000;
@@ -37,6 +70,12 @@ std::wstring CResultLog::Today() {
     return std::wstring(buffer, n);
 }
 
+std::filesystem::path CResultLog::LockPath(const std::filesystem::path& logPath) {
+    std::filesystem::path lock = logPath;
+    lock += ".lock";
+    return lock;
+}
+
 void CResultLog::Write(const std::filesystem::path& logPath, int resultCode,
                        const std::wstring& detail) {
     WriteDated(logPath, resultCode, detail, Today());
@@ -45,6 +84,7 @@ void CResultLog::Write(const std::filesystem::path& logPath, int resultCode,
 void CResultLog::WriteDated(const std::filesystem::path& logPath, int resultCode,
                             const std::wstring& detail, const std::wstring& today) {
     const std::lock_guard<std::mutex> guard(LogLock());
+    const LogFileLock fileLock(logPath);
     auto file = common::IniFile::LoadOrEmpty(logPath);
     if (!file) {
         return;  // an unreadable log is not reported and does not change the exit code

@@ -11,18 +11,18 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-constexpr std::array<const wchar_t*, 61> kKeys = {
+constexpr std::array<const wchar_t*, 63> kKeys = {
     L"STR-000",   L"STR-001",   L"STR-002",   L"STR-003",   L"STR-004",   L"STR-005",
     L"STR-006",   L"STR-007",   L"STR-008",   L"STR-009",   L"STR-010",   L"STR-011",
     L"STR-012",   L"STR-013",   L"STR-014",   L"STR-015",   L"STR-016",   L"STR-017",
-    L"STR-019",   L"STR-100",   L"FSTR-0000", L"FSTR-0100", L"FSTR-0101", L"FSTR-0102",
-    L"FSTR-0103", L"FSTR-0104", L"FSTR-0105", L"FSTR-0106", L"FSTR-0107", L"FSTR-0200",
-    L"FSTR-0201", L"FSTR-0202", L"FSTR-0203", L"FSTR-0204", L"FSTR-0205", L"FSTR-0206",
-    L"FSTR-0207", L"FSTR-0208", L"FSTR-0209", L"FSTR-0300", L"FSTR-0301", L"FSTR-0302",
-    L"FSTR-0303", L"FSTR-0304", L"FSTR-0305", L"FSTR-0306", L"FSTR-0307", L"FSTR-0308",
-    L"FSTR-0309", L"FSTR-0310", L"MSG-000",   L"MSG-100",   L"MSG-101",   L"MSG-102",
-    L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",   L"MSG-202",   L"MSG-203",
-    L"MSG-204",
+    L"STR-019",   L"STR-100",   L"STR-300",   L"STR-301",   L"FSTR-0000", L"FSTR-0100",
+    L"FSTR-0101", L"FSTR-0102", L"FSTR-0103", L"FSTR-0104", L"FSTR-0105", L"FSTR-0106",
+    L"FSTR-0107", L"FSTR-0200", L"FSTR-0201", L"FSTR-0202", L"FSTR-0203", L"FSTR-0204",
+    L"FSTR-0205", L"FSTR-0206", L"FSTR-0207", L"FSTR-0208", L"FSTR-0209", L"FSTR-0300",
+    L"FSTR-0301", L"FSTR-0302", L"FSTR-0303", L"FSTR-0304", L"FSTR-0305", L"FSTR-0306",
+    L"FSTR-0307", L"FSTR-0308", L"FSTR-0309", L"FSTR-0310", L"MSG-000",   L"MSG-100",
+    L"MSG-101",   L"MSG-102",   L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",
+    L"MSG-202",   L"MSG-203",   L"MSG-204",
 };
 
 constexpr const wchar_t* kLicenceKey = L"FSTR-0102";
@@ -54,6 +54,11 @@ constexpr std::array<ResultKey, 18> kResultKeys = {{
     {-18, L"STR-017"},
     {-19, L"STR-019"},
 }};
+
+common::IniDocument ParseStringFile(std::string_view bytes) {
+    common::TextEncoding encoding = common::TextEncoding::Utf16LE;
+    return common::IniDocument::Parse(common::DecodeText(bytes, encoding));
+}
 
 void ReplaceAll(std::wstring& text, std::wstring_view from, wchar_t to) {
     std::size_t pos = 0;
@@ -116,15 +121,21 @@ void CUIStringTable::LoadDefaults() {
 }
 
 bool CUIStringTable::LoadFile(const std::filesystem::path& path) {
-    const auto file = common::IniFile::Load(path);
+    const auto bytes = common::ReadWholeFile(path);
+    LoadTexts(bytes ? ParseStringFile(*bytes) : common::IniDocument());
+    return true;
+}
+
+void CUIStringTable::LoadBytes(std::string_view bytes) {
+    LoadTexts(ParseStringFile(bytes));
+}
+
+void CUIStringTable::LoadTexts(const common::IniDocument& file) {
     for (auto& [key, text] : texts) {
         if (key == kLicenceKey) {
             continue;
         }
-        std::wstring value;
-        if (file) {
-            value = file->Document().Get(kSection, key).value_or(L"");
-        }
+        std::wstring value = file.Get(kSection, key).value_or(L"");
         if (value.size() > kMaxValueLength) {
             value.resize(kMaxValueLength);
         }
@@ -132,7 +143,6 @@ bool CUIStringTable::LoadFile(const std::filesystem::path& path) {
         ReplaceAll(value, L"\\t", L'\t');
         text = std::move(value);
     }
-    return true;
 }
 
 bool CUIStringTable::LoadLicenceText(const std::filesystem::path& path, LicenceEncoding encoding) {

@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
+
+#include "common/IniDocument.h"
 
 namespace talbo::tesk::vorta {
 
@@ -21,6 +24,9 @@ public:
     // Reads the text of every known key except "FSTR-0102" from section "STRING" of an
     // interface string file; a key missing from the file gets an empty text.
     bool LoadFile(const std::filesystem::path& path);
+    // The same from the bytes of an interface string file held in memory (the carried blob), for
+    // when the file cannot be written.
+    void LoadBytes(std::string_view bytes);
     // Sets "FSTR-0102" from a licence file; false (and an empty text) when it cannot be read.
     bool LoadLicenceText(const std::filesystem::path& path, LicenceEncoding encoding);
 
@@ -30,6 +36,8 @@ public:
     std::wstring GetResultText(int resultCode);
 
 private:
+    void LoadTexts(const common::IniDocument& file);
+
     std::map<std::wstring, std::wstring> texts;
     std::map<int, std::wstring> resultKeys;
 };

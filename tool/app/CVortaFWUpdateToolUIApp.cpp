@@ -2,12 +2,17 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "common/Utf8.h"
 #include "tool/app/CCommandLine.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CarriedBlobs.h"
+#include "tool/app/ExitCodes.h"
+#include "tool/app/RunFolder.h"
 #include "tool/app/SystemInfo.h"
 
 namespace talbo::tesk::vorta {
@@ -33,39 +38,37 @@ CVortaFWUpdateToolUIApp::~CVortaFWUpdateToolUIApp() {
 }
 
 int CVortaFWUpdateToolUIApp::Run(const std::wstring& argumentText) {
+    m_pStopSignals = std::make_unique<StopSignals>();
     InitInstance(argumentText);
     return ExitInstance();
 }
 
 bool CVortaFWUpdateToolUIApp::InitInstance(const std::wstring& argumentText) {
-    CFilePath::GetInstance();
+    const bool commandLineMode = argumentText.find_first_not_of(L' ') != std::wstring::npos;
+    CFilePath& paths = CFilePath::GetInstance();
+    // Runs that were killed left their folders behind; nothing else ever removes them.
+    for (const fs::path& base : RunFolder::TemporaryBases()) {
+        RunFolder::RemoveAbandoned(base);
+    }
     const bool japanese = SystemDefaultLocale() == kLocaleJapanese;
-    if (!LoadLanguage(japanese ? kBlobStringsJapanese : kBlobStringsEnglish)) {
-        return false;
+    m_nLanguageNumber = japanese ? kBlobStringsJapanese : kBlobStringsEnglish;
+    if (paths.GetTempDirectory().empty()) {
+        m_strStartupFailure = "could not make a private temporary folder (" +
+                              std::string(std::strerror(paths.TempDirectoryError())) + ")";
+        return FailStartup(commandLineMode);
+    }
+    if (!LoadLanguage(m_nLanguageNumber)) {
+        return FailStartup(commandLineMode);
     }
     if (!LoadLicence(SystemDefaultLocale() == kLocaleJapanese ? kBlobLicenceJapanese
                                                               : kBlobLicenceEnglish)) {
-        return false;
+        return FailStartup(commandLineMode);
     }
-    const bool commandLineMode = argumentText.find_first_not_of(L' ') != std::wstring::npos;
     if (!CheckStartConditions(commandLineMode)) {
         return false;
     }
-    if (!UnpackEngine()) {
-        return false;
-    }
-    m_hEngineModule =
-        ::dlopen(CFilePath::GetInstance().GetPath(L"dll").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (m_hEngineModule == nullptr) {
-        return false;
-    }
-    m_pfnGetController = reinterpret_cast<GetVortaUpdateControllerFn>(
-        ::dlsym(m_hEngineModule, kControllerEntryName));
-    m_pfnGetModel =
-        reinterpret_cast<GetVortaUpdateModelFn>(::dlsym(m_hEngineModule, kModelEntryName));
-    // A copy of the engine that refused to load (another process holds it) answers null.
-    if (Controller() == nullptr || Model() == nullptr) {
-        return false;
+    if (!UnpackEngine() || !LoadEngine()) {
+        return FailStartup(commandLineMode);
     }
     if (commandLineMode) {
         CCommandLine commandLine;
@@ -78,6 +81,7 @@ bool CVortaFWUpdateToolUIApp::InitInstance(const std::wstring& argumentText) {
 }
 
 int CVortaFWUpdateToolUIApp::ExitInstance() {
+    // Unloading the engine stops a job that is still running (an interrupted run).
     if (m_hEngineModule != nullptr) {
         ::dlclose(m_hEngineModule);
         m_hEngineModule = nullptr;
@@ -88,20 +92,48 @@ int CVortaFWUpdateToolUIApp::ExitInstance() {
     return m_nExitCode;
 }
 
+namespace {
+
+// What went wrong writing a carried file, for the line on standard error.
+std::string WriteFailure(const CCarriedFile& file, const char* what, const fs::path& path) {
+    if (!file.Found()) {
+        return "the executable does not carry " + std::string(what);
+    }
+    return "could not write " + std::string(what) + " to " + path.string() + " (" +
+           std::strerror(file.WriteError()) + ")";
+}
+
+}  // namespace
+
 bool CVortaFWUpdateToolUIApp::LoadLanguage(int number) {
     CCarriedFile file(kBlobTypeLanguage, number);
-    if (!file.WriteTo(CFilePath::GetInstance().GetPath(L"lang"))) {
+    const fs::path path = CFilePath::GetInstance().GetPath(L"lang");
+    if (!file.WriteTo(path)) {
+        m_strStartupFailure = WriteFailure(file, "the interface strings", path);
         return false;
     }
     CUIStringTable& table = CUIStringTable::GetInstance();
     table.LoadDefaults();
     table.LoadFile(file.GetWrittenPath());
+    m_bStringsLoaded = true;
     return true;
+}
+
+void CVortaFWUpdateToolUIApp::LoadLanguageFromMemory(int number) {
+    CUIStringTable& table = CUIStringTable::GetInstance();
+    table.LoadDefaults();
+    if (const CarriedBlob* blob = FindCarriedBlob(kBlobTypeLanguage, number)) {
+        table.LoadBytes(std::string_view(reinterpret_cast<const char*>(blob->bytes.data()),
+                                         blob->bytes.size()));
+    }
+    m_bStringsLoaded = true;
 }
 
 bool CVortaFWUpdateToolUIApp::LoadLicence(int number) {
     CCarriedFile file(kBlobTypeLanguage, number);
-    if (!file.WriteTo(CFilePath::GetInstance().GetPath(L"eula"))) {
+    const fs::path path = CFilePath::GetInstance().GetPath(L"eula");
+    if (!file.WriteTo(path)) {
+        m_strStartupFailure = WriteFailure(file, "the licence text", path);
         return false;
     }
     CUIStringTable::GetInstance().LoadLicenceText(file.GetWrittenPath(),
@@ -118,7 +150,7 @@ bool CVortaFWUpdateToolUIApp::CheckStartConditions(bool commandLineMode) {
         if (!commandLineMode && showError) {
             showError(table.GetText(L"MSG-000"));
         }
-        m_nExitCode = -1;
+        m_nExitCode = kExitUnsupportedSystem;
         result = false;
     }
     const std::string instanceName = CFilePath::ExecutablePath().stem().string();
@@ -127,15 +159,15 @@ bool CVortaFWUpdateToolUIApp::CheckStartConditions(bool commandLineMode) {
         if (!commandLineMode) {
             SingleInstanceLock::AskHolderToRaise(instanceName);
         }
-        m_nExitCode = -2;
+        m_nExitCode = kExitAlreadyRunning;
         result = false;
     }
     if (commandLineMode && !result) {
         const fs::path log = CFilePath::GetInstance().GetPath(L"log");
-        if (m_nExitCode == -2) {
-            CResultLog::Write(log, -2, table.GetText(L"STR-100"));
+        if (m_nExitCode == kExitAlreadyRunning) {
+            CResultLog::Write(log, kExitAlreadyRunning, table.GetText(L"STR-100"));
         } else {
-            CResultLog::Write(log, -1, table.GetText(L"MSG-000"));
+            CResultLog::Write(log, kExitUnsupportedSystem, table.GetText(L"MSG-000"));
         }
     }
     return result;
@@ -143,7 +175,57 @@ bool CVortaFWUpdateToolUIApp::CheckStartConditions(bool commandLineMode) {
 
 bool CVortaFWUpdateToolUIApp::UnpackEngine() {
     m_pEngineFile = std::make_unique<CCarriedFile>(kBlobTypeDll, kBlobEngine);
-    return m_pEngineFile->WriteTo(CFilePath::GetInstance().GetPath(L"dll"));
+    const fs::path path = CFilePath::GetInstance().GetPath(L"dll");
+    if (!m_pEngineFile->WriteTo(path)) {
+        m_strStartupFailure = WriteFailure(*m_pEngineFile, "the engine library", path);
+        return false;
+    }
+    return true;
+}
+
+bool CVortaFWUpdateToolUIApp::LoadEngine() {
+    const fs::path path = CFilePath::GetInstance().GetPath(L"dll");
+    m_hEngineModule = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_hEngineModule == nullptr) {
+        // A temporary folder on a file system mounted noexec ends here, among others.
+        const char* reason = ::dlerror();
+        m_strStartupFailure = "could not load the engine library (" +
+                              std::string(reason != nullptr ? reason : path.string()) + ")";
+        return false;
+    }
+    m_pfnGetController = reinterpret_cast<GetVortaUpdateControllerFn>(
+        ::dlsym(m_hEngineModule, kControllerEntryName));
+    m_pfnGetModel =
+        reinterpret_cast<GetVortaUpdateModelFn>(::dlsym(m_hEngineModule, kModelEntryName));
+    if (m_pfnGetController == nullptr || m_pfnGetModel == nullptr) {
+        m_strStartupFailure = "the engine library lacks its entry points";
+        return false;
+    }
+    // A copy of the engine that refused to load (another process holds it) answers null.
+    if (Controller() == nullptr || Model() == nullptr) {
+        m_strStartupFailure =
+            "another process holds the engine (another copy of the tool, or a program using "
+            "the engine library); only one can use it at a time";
+        return false;
+    }
+    return true;
+}
+
+bool CVortaFWUpdateToolUIApp::FailStartup(bool commandLineMode) {
+    // The texts come from the carried blob in memory when the string file could not be written.
+    if (!m_bStringsLoaded) {
+        LoadLanguageFromMemory(m_nLanguageNumber);
+    }
+    const std::wstring text = CUIStringTable::GetInstance().GetText(L"STR-300");
+    std::fprintf(stderr, "VortaFWUpdateTool: failed to start: %s\n", m_strStartupFailure.c_str());
+    std::fflush(stderr);
+    m_nExitCode = kExitStartupFailed;
+    if (commandLineMode) {
+        CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), kExitStartupFailed, text);
+    } else if (showError) {
+        showError(text);
+    }
+    return false;
 }
 
 CUpdateControllerExport* CVortaFWUpdateToolUIApp::Controller() const {

@@ -8,12 +8,16 @@
 #include "engine/interface/VortaFWUpdateModule.h"
 #include "tool/app/CCarriedFile.h"
 #include "tool/app/SingleInstanceLock.h"
+#include "tool/app/StopSignals.h"
 
 namespace talbo::tesk::vorta {
 
 // The application object: start-up in a fixed order (language, licence, command-line decision,
 // start conditions, engine unpack and load, entry points), the command-line run or the wizard,
-// and a teardown that leaves no written file behind.
+// and a teardown that leaves no written file behind. A start-up that cannot prepare the engine
+// ends with kExitStartupFailed, says so (a line on standard error, and a log record on the
+// command line or a message box in the wizard) and never runs a mode. From the start of Run on,
+// SIGINT, SIGTERM and SIGHUP are caught (Signals()) so that both modes end through teardown.
 class CVortaFWUpdateToolUIApp {
 public:
     // Shows a message box (wizard mode) with the caption of "FSTR-0000".
@@ -32,6 +36,9 @@ public:
     void SetWizard(WizardFn wizard) { runWizard = std::move(wizard); }
     void SetErrorMessageBox(MessageBoxFn box) { showError = std::move(box); }
 
+    // The stop signals caught while Run runs (null before); the modes watch it.
+    StopSignals* Signals() const { return m_pStopSignals.get(); }
+
     CUpdateControllerExport* Controller() const;
     CUpdateModelExport* Model() const;
 
@@ -46,8 +53,13 @@ private:
     int ExitInstance();
     bool LoadLanguage(int number);
     bool LoadLicence(int number);
+    // The interface strings straight from the carried blob, for when they cannot be written.
+    void LoadLanguageFromMemory(int number);
     bool CheckStartConditions(bool commandLineMode);
     bool UnpackEngine();
+    bool LoadEngine();
+    // Ends start-up with kExitStartupFailed, naming m_strStartupFailure; always false.
+    bool FailStartup(bool commandLineMode);
 
     static inline CVortaFWUpdateToolUIApp* current = nullptr;
 
@@ -57,6 +69,10 @@ private:
     GetVortaUpdateModelFn m_pfnGetModel = nullptr;
     std::unique_ptr<SingleInstanceLock> m_hInstanceMutex;
     int m_nExitCode = 0;
+    int m_nLanguageNumber = 0;
+    bool m_bStringsLoaded = false;
+    std::string m_strStartupFailure;  // what could not be prepared, for standard error
+    std::unique_ptr<StopSignals> m_pStopSignals;
 
     WizardFn runWizard;
     MessageBoxFn showError;

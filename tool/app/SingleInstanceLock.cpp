@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 
@@ -12,14 +13,24 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-// Abstract socket address: a leading NUL, then the name (not NUL-terminated).
+// Abstract socket address: a leading NUL, then the name (not NUL-terminated). Abstract names
+// have no owner or permissions, so the user id in the name keeps users from taking each
+// other's lock; the holder still checks who connects.
 socklen_t MakeAddress(const std::string& name, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    const std::string full = "VortaFWUpdateTool-instance:" + name;
+    const std::string full =
+        "VortaFWUpdateTool-instance:" + std::to_string(::geteuid()) + ":" + name;
     const std::size_t length = std::min(full.size(), sizeof address.sun_path - 1);
     std::memcpy(address.sun_path + 1, full.data(), length);
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+}
+
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           length == sizeof peer && peer.uid == ::geteuid();
 }
 
 }  // namespace
@@ -57,19 +68,36 @@ bool SingleInstanceLock::AskHolderToRaise(const std::string& name) {
     return ok;
 }
 
-bool SingleInstanceLock::AcceptRaiseRequest() {
+int SingleInstanceLock::AcceptRequester() {
     if (listenFd < 0) {
-        return false;
+        return -1;
     }
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    if (!PeerIsThisUser(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+SingleInstanceLock::Request SingleInstanceLock::ReadRequest(int socket) {
+    char request = 0;
+    const ssize_t n = ::recv(socket, &request, 1, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return Request::Pending;
+    }
+    return n == 1 && request == kRaiseRequest ? Request::Raise : Request::Closed;
+}
+
+bool SingleInstanceLock::AcceptRaiseRequest() {
+    const int fd = AcceptRequester();
     if (fd < 0) {
         return false;
     }
-    // The asking process writes its one byte before it closes; wait for it briefly.
-    timeval timeout{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    char request = 0;
-    const bool raise = ::recv(fd, &request, 1, 0) == 1 && request == kRaiseRequest;
+    const bool raise = ReadRequest(fd) == Request::Raise;
     ::close(fd);
     return raise;
 }

@@ -7,6 +7,7 @@
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/SystemInfo.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/EndOnStopSignal.h"
 #include "tool/wizard/RaiseOnRequest.h"
 #include "tool/wizard/WizardIcon.h"
 #include "tool/wizard/WizardMessageBox.h"
@@ -49,5 +50,8 @@ void RunWizard(tv::CVortaFWUpdateToolUIApp& app, tv::SingleInstanceLock& lock) {
     };
     CVortaFWUpdateToolUIDlg dialog(std::move(engine));
     new RaiseOnRequest(dialog, lock);
+    if (tv::StopSignals* stopSignals = app.Signals()) {
+        new EndOnStopSignal(dialog, *stopSignals);
+    }
     dialog.exec();
 }

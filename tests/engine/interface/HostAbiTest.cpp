@@ -73,6 +73,19 @@ TEST_F(HostAbiTest, EntryPointsGiveTheSameObjectsEveryCall) {
     EXPECT_FALSE(controller->StartUpdate(L"Skip"));
     EXPECT_FALSE(controller->AnswerInquiry(L"update"));
     EXPECT_EQ(::dlsym(Module().handle, "CUpdateModel"), nullptr);
+
+    using talbo::tesk::vorta::GetVortaUpdateSettingsFn;
+    const auto getSettings = reinterpret_cast<GetVortaUpdateSettingsFn>(
+        ::dlsym(Module().handle, "getVortaUpdateSettings"));
+    ASSERT_NE(getSettings, nullptr);
+    auto* settings = getSettings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(getSettings(), settings);
+    const int before = settings->GetDevicesAtATime();
+    EXPECT_FALSE(settings->SetDevicesAtATime(65));
+    EXPECT_TRUE(settings->SetDevicesAtATime(7));
+    EXPECT_EQ(settings->GetDevicesAtATime(), 7);
+    EXPECT_TRUE(settings->SetDevicesAtATime(before));
 }
 
 TEST_F(HostAbiTest, RegistersListsAndReadsDevices) {

@@ -69,7 +69,15 @@ public:
     virtual bool SetUpdateTarget(const wchar_t* hostName, bool update) = 0;
 };
 
+class CUpdateSettingsExport {
+public:
+    virtual ~CUpdateSettingsExport() = default;
+    virtual bool SetDevicesAtATime(int devices) = 0;
+    virtual int GetDevicesAtATime() = 0;
+};
+
 using GetVortaUpdateControllerFn = CUpdateControllerExport* (*)();
+using GetVortaUpdateSettingsFn = CUpdateSettingsExport* (*)();
 using GetVortaUpdateModelFn = CUpdateModelExport* (*)();
 
 }  // namespace talbo::tesk::vorta

@@ -1,9 +1,9 @@
 // module_probe MODULE [--hold]
 //
-// Loads the engine library like the tool does and prints "engine=ok" when both entry points
-// answer, "engine=null" when both give null (or "engine=mixed", "load-failed"). With --hold it then
-// keeps the library loaded and obeys lines on stdin: "unload" unloads it and prints "unloaded"; end
-// of input unloads and exits.
+// Loads the engine library like the tool does and prints "engine=ok" when all three entry
+// points answer, "engine=null" when all give null (or "engine=mixed", "load-failed"). With --hold
+// it then keeps the library loaded and obeys lines on stdin: "unload" unloads it and prints
+// "unloaded"; end of input unloads and exits.
 
 #include <dlfcn.h>
 
@@ -30,11 +30,14 @@ int main(int argc, char** argv) {
         ::dlsym(module, "getVortaUpdateModel"));
     auto getController = reinterpret_cast<talbo::tesk::vorta::GetVortaUpdateControllerFn>(
         ::dlsym(module, "getVortaUpdateController"));
+    auto getSettings = reinterpret_cast<talbo::tesk::vorta::GetVortaUpdateSettingsFn>(
+        ::dlsym(module, "getVortaUpdateSettings"));
     const bool modelOk = getModel != nullptr && getModel() != nullptr;
     const bool controllerOk = getController != nullptr && getController() != nullptr;
-    std::cout << (modelOk && controllerOk     ? "engine=ok"
-                  : !modelOk && !controllerOk ? "engine=null"
-                                              : "engine=mixed")
+    const bool settingsOk = getSettings != nullptr && getSettings() != nullptr;
+    std::cout << (modelOk && controllerOk && settingsOk      ? "engine=ok"
+                  : !modelOk && !controllerOk && !settingsOk ? "engine=null"
+                                                             : "engine=mixed")
               << std::endl;
 
     if (hold) {

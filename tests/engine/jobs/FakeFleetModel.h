@@ -108,6 +108,9 @@ public:
         device->second[key] = value;
         if (key == L"progress") {
             progressHistory[host].push_back(value);
+        } else if (key == L"phase" &&
+                   (phaseHistory[host].empty() || phaseHistory[host].back() != value)) {
+            phaseHistory[host].push_back(value);
         }
         return true;
     }
@@ -141,6 +144,7 @@ public:
     std::vector<std::wstring> hosts;
     std::map<std::wstring, std::map<std::wstring, std::wstring>> values;
     std::map<std::wstring, std::vector<std::wstring>> progressHistory;
+    std::map<std::wstring, std::vector<std::wstring>> phaseHistory;  // changes only
     std::map<std::wstring, FakeDevice> devices;
     std::map<std::wstring, std::unique_ptr<CConnection>> connections;
     CUpdateImagePartList parts;

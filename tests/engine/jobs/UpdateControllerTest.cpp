@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -20,6 +23,17 @@ bool WaitForJobEnd(FakeFleetModel& model) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
         if (!model.IsBusy()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -369,6 +383,121 @@ TEST(UpdateControllerStop, DestroyingTheControllerEndsARunningJobWithinASecond) 
             EXPECT_TRUE(progress < 0 || progress == 100) << c.name;
         }
     }
+}
+
+// A fleet whose devices go every way an update can go, for runs at different widths.
+void AddMixedFleet(FakeFleetModel& model) {
+    model.AddCarriedImageParts();
+    model.Add(L"idle");
+    Broken(model.Add(L"broken-5"), L"5");
+    Broken(model.Add(L"broken-7"), L"7");
+    model.Add(L"newer").version = L"Ver.3.02TC";
+    model.Add(L"refusing").refusals[L"WriteNewRootfs"] = L"AnotherApp:Print";
+    model.Add(L"never-back").comesBackAfterRestart = false;
+    model.Add(L"back-broken").statusAfterRestart = L"Broken";
+    model.Add(L"kept-old").keepsOldFirmware = true;
+    model.Add(L"http-500").httpStatus = 500;
+    for (int i = 0; i < 7; ++i) {
+        model.Add(L"plain-" + std::to_wstring(i));
+    }
+    for (const std::wstring& host : model.hosts) {
+        model.values[host][L"rebootfirstwait"] = L"100";
+    }
+}
+
+TEST(UpdateControllerWidth, SeveralDevicesAtATimeEndEveryDeviceAsOneAtATimeDoes) {
+    tv::InitializeProtocolLibraries();
+    std::map<std::wstring, std::wstring> serial;
+    std::chrono::steady_clock::duration serialTime{};
+    for (const int width : {1, 8}) {
+        FakeFleetModel model;
+        AddMixedFleet(model);
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.Settings().SetDevicesAtATime(width));
+        const auto before = std::chrono::steady_clock::now();
+        ASSERT_TRUE(controller.StartUpdate(L"skip"));
+        ASSERT_TRUE(WaitForJobEnd(model));
+        const auto took = std::chrono::steady_clock::now() - before;
+        for (const std::wstring& host : model.hosts) {
+            const std::wstring progress = model.GetDeviceValue(host, L"progress");
+            if (width == 1) {
+                serial[host] = progress;
+            } else {
+                EXPECT_EQ(progress, serial[host]) << host;
+            }
+            EXPECT_EQ(model.GetDeviceValue(host, L"phase"), L"") << host;
+        }
+        if (width == 1) {
+            serialTime = took;
+            EXPECT_EQ(serial[L"idle"], L"100");
+            EXPECT_EQ(serial[L"kept-old"], L"-19");
+            EXPECT_EQ(serial[L"newer"], L"-16");
+        } else {
+            EXPECT_LT(took * 3, serialTime);  // restart waits overlap
+        }
+    }
+}
+
+TEST_F(UpdateControllerTest, PhasesTellWhatADeviceIsDoing) {
+    model.AddCarriedImageParts();
+    model.Add(L"dev");
+    RunUpdate(L"skip");
+    std::vector<std::wstring> expected = {L"", L"test", L"upload 1/11", L"restart"};
+    for (int part = 2; part <= 11; ++part) {
+        expected.push_back(L"upload " + std::to_wstring(part) + L"/11");
+        if (part == 5) {
+            expected.push_back(L"restart");
+        }
+    }
+    expected.insert(expected.end(), {L"confirm", L""});
+    EXPECT_EQ(model.phaseHistory[L"dev"], expected);
+}
+
+TEST_F(UpdateControllerTest, DowngradeQuestionsComeOneAtATimeWhileOthersGoOn) {
+    model.AddCarriedImageParts();
+    model.Add(L"newer-a").version = L"Ver.4";
+    model.Add(L"newer-b").version = L"Ver.5";
+    model.Add(L"older");
+    ASSERT_TRUE(controller.Settings().SetDevicesAtATime(3));
+    ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
+    // The older device is rewritten while the question waits.
+    ASSERT_TRUE(WaitForProgress(model, L"older", L"100"));
+    std::vector<std::wstring> answered;
+    for (int question = 0; question < 2; ++question) {
+        ASSERT_TRUE(Eventually([&] {
+            return model.GetDeviceValue(L"newer-a", L"progress") == L"-15" ||
+                   model.GetDeviceValue(L"newer-b", L"progress") == L"-15";
+        }));
+        const bool aAsks = model.GetDeviceValue(L"newer-a", L"progress") == L"-15";
+        const std::wstring asking = aAsks ? L"newer-a" : L"newer-b";
+        EXPECT_NE(model.GetDeviceValue(aAsks ? L"newer-b" : L"newer-a", L"progress"), L"-15");
+        EXPECT_TRUE(controller.AnswerInquiry(asking == L"newer-a" ? L"skip" : L"update"));
+        answered.push_back(asking);
+    }
+    ASSERT_TRUE(WaitForJobEnd(model));
+    EXPECT_NE(answered[0], answered[1]);
+    EXPECT_EQ(model.GetDeviceValue(L"newer-a", L"progress"), L"-16");
+    EXPECT_EQ(model.GetDeviceValue(L"newer-b", L"progress"), L"100");
+}
+
+TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
+    tv::CJobSettings& settings = controller.Settings();
+    EXPECT_EQ(settings.GetDevicesAtATime(), 1);
+    for (const int bad : {0, -1, 65, 1000}) {
+        EXPECT_FALSE(settings.SetDevicesAtATime(bad)) << bad;
+    }
+    EXPECT_TRUE(settings.SetDevicesAtATime(64));
+    ASSERT_TRUE(model.TryBeginBusy());  // a job runs
+    EXPECT_FALSE(settings.SetDevicesAtATime(2));
+    model.EndBusy();
+    EXPECT_EQ(settings.GetDevicesAtATime(), 64);
+
+    for (const auto& [text, value] : std::vector<std::pair<const char*, int>>{
+             {"16", 16}, {"64", 64}, {"65", 1}, {"0", 1}, {" 4", 1}, {"4x", 1}, {"", 1}}) {
+        ::setenv("VORTA_PARALLEL_DEVICES", text, 1);
+        EXPECT_EQ(tv::CJobSettings(&model).GetDevicesAtATime(), value) << text;
+    }
+    ::unsetenv("VORTA_PARALLEL_DEVICES");
 }
 
 TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {

@@ -51,3 +51,27 @@ TEST(ConsoleStatus, PrintsNothingWhenNotATerminal) {
     EXPECT_EQ(Captured(file), "");
     std::fclose(file);
 }
+
+TEST(ConsoleStatus, NoticesReachEveryStreamAndKeepTheLiveLine) {
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "terminal" : "plain file");
+        std::FILE* file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        {
+            tv::CConsoleStatus status(file, terminal);
+            status.Phase(L"device-1", L"rewriting the firmware");
+            status.Notice(L"device-1 is in the middle of its update.");
+        }
+        const std::string text = Captured(file);
+        std::fclose(file);
+        const std::string notice = "device-1 is in the middle of its update.\n";
+        if (terminal) {
+            // The live line is cleared, the notice printed, and the line drawn again below.
+            EXPECT_NE(text.find("\r\x1b[K" + notice + "\r\x1b[Kdevice-1: rewriting"),
+                      std::string::npos)
+                << text;
+        } else {
+            EXPECT_EQ(text, notice);
+        }
+    }
+}

@@ -19,7 +19,10 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove(path);
     }
-    void TearDown() override { fs::remove(path); }
+    void TearDown() override {
+        fs::remove(path);
+        fs::remove(tv::CResultLog::LockPath(path));
+    }
     std::wstring Value(const wchar_t* section, const wchar_t* key) const {
         const auto file = vc::IniFile::Load(path);
         return file ? file->Document().Get(section, key).value_or(L"<none>") : L"<no file>";

@@ -1,12 +1,22 @@
-// The file-dialog filter conversion and the single-instance raise.
+// The file-dialog filter conversion, the single-instance raise and the end on stop signals.
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+
+#include "FakeEngine.h"
 #include "WizardDriver.h"
 #include "tool/app/SingleInstanceLock.h"
+#include "tool/app/StopSignals.h"
+#include "tool/wizard/EndOnStopSignal.h"
 #include "tool/wizard/FileDialogFilter.h"
 #include "tool/wizard/RaiseOnRequest.h"
 
@@ -44,6 +54,66 @@ TEST(RaiseOnRequest, SecondStartBringsTheWindowBack) {
     ASSERT_TRUE(tv::SingleInstanceLock::AskHolderToRaise(name));
     EXPECT_TRUE(wizardtest::WaitFor([&] { return !window.isMinimized(); }));
     EXPECT_TRUE(window.isVisible());
+}
+
+TEST(RaiseOnRequest, SilentRequesterDoesNotHoldUpTheEventLoop) {
+    namespace tv = talbo::tesk::vorta;
+    const std::string name = "wizard-silent-" + std::to_string(::getpid());
+    tv::SingleInstanceLock lock(name);
+    ASSERT_TRUE(lock.Acquired());
+    QWidget window;
+    new RaiseOnRequest(window, lock);
+    window.show();
+    window.showMinimized();
+    ASSERT_TRUE(window.isMinimized());
+
+    // Connects first and never sends its request.
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(lock.ListenSocket(), reinterpret_cast<sockaddr*>(&address), &length),
+              0);
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(silent, reinterpret_cast<const sockaddr*>(&address), length), 0);
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tv::SingleInstanceLock::AskHolderToRaise(name));
+    EXPECT_TRUE(wizardtest::WaitFor([&] { return !window.isMinimized(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    ::close(silent);
+}
+
+// Logout, shutdown or Ctrl-C end the wizard even while a job runs (Cancel and Close refused)
+// and a message box is open above it.
+TEST(EndOnStopSignal, EachStopSignalEndsTheWizardAndItsOpenBox) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(::strsignal(signal));
+        talbo::tesk::vorta::StopSignals stopSignals;
+        ASSERT_TRUE(stopSignals.Active());
+        fake::Engine engine;
+        CVortaFWUpdateToolUIDlg wizard(engine.Access());
+        wizard.CancelButton().setEnabled(false);
+        wizard.SetCloseEnabled(false);
+        new EndOnStopSignal(wizard, stopSignals);
+        bool boxReturned = false;
+        QTimer::singleShot(0, &wizard, [&] {
+            QMessageBox box(QMessageBox::Question, QStringLiteral("caption"),
+                            QStringLiteral("open when the signal comes"),
+                            QMessageBox::Yes | QMessageBox::No, &wizard);
+            QTimer::singleShot(0, [signal] { ::raise(signal); });
+            box.exec();
+            boxReturned = true;
+        });
+        // Should the signal be lost, end everything after a while so the test fails, not hangs.
+        QTimer::singleShot(10000, &wizard, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QDialog*>(widget)) {
+                    dialog->done(99);
+                }
+            }
+        });
+        EXPECT_EQ(wizard.exec(), QDialog::Rejected);
+        EXPECT_TRUE(boxReturned);
+    }
 }
 
 }  // namespace

@@ -3,15 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/IniFile.h"
+#include "tests/engine/interface/ProbeProcess.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
+#include "tool/app/RunFolder.h"
 #include "tool/app/SystemInfo.h"
 
 namespace tv = talbo::tesk::vorta;
@@ -71,10 +77,15 @@ protected:
         tv::SetKernelVersionSource({});
         tv::SetCarriedBlobTable({});
         fs::remove(logPath);
-        // Nothing written at start-up survives the run.
+        // Nothing written at start-up survives the run; the folder keeps only the run lock this
+        // process holds until it ends.
         const fs::path dir = tv::CFilePath::GetInstance().GetTempDirectory();
         ASSERT_FALSE(dir.empty());
-        EXPECT_TRUE(fs::is_empty(dir)) << dir;
+        std::vector<fs::path> left;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+            left.push_back(entry.path().filename());
+        }
+        EXPECT_EQ(left, std::vector<fs::path>{tv::RunFolder::kLockName}) << dir;
     }
 
     std::wstring Logged(const wchar_t* key) const {
@@ -183,26 +194,102 @@ TEST_F(AppStartupTest, SecondInstanceIsRefusedAndRaisesTheFirst) {
     EXPECT_TRUE(first.AcceptRaiseRequest());
 }
 
-TEST_F(AppStartupTest, MissingStringsEndStartUpQuietly) {
-    table = TheBlobs().Table(false);
-    tv::SetCarriedBlobTable(table);
-    tv::CVortaFWUpdateToolUIApp app;
-    bool wizardRan = false;
-    app.SetWizard([&](auto&, auto&) { wizardRan = true; });
-    EXPECT_EQ(app.Run(L"device-1"), 0);
-    EXPECT_FALSE(wizardRan);
-    EXPECT_FALSE(fs::exists(logPath));
-}
-
-TEST_F(AppStartupTest, CorruptedEngineBlobEndsStartUpQuietly) {
+// Every way start-up can fail to prepare the engine ends the same way: exit -300, one line on
+// standard error naming what failed, and the "STR-300" text (read from the carried strings in
+// memory, so it exists even when nothing can be written) in a record or a message box.
+TEST_F(AppStartupTest, StartUpThatCannotPrepareTheEngineFailsAndSaysWhy) {
+    const std::wstring english = L"Failed to start - the tool could not prepare its engine.";
+    const std::wstring japanese =
+        L"起動できませんでした - 書き換えエンジンを準備できませんでした。";
     const std::vector<std::uint8_t> garbage(4096, 0x5A);
-    for (tv::CarriedBlob& blob : table) {
-        if (blob.number == tv::kBlobEngine) {
-            blob.bytes = garbage;
+    std::unique_ptr<vorta_test::ProbeProcess> holder;
+    const auto blockPath = [](const wchar_t* name) {
+        return [name](std::vector<tv::CarriedBlob>&) {
+            std::ofstream(tv::CFilePath::GetInstance().GetPath(name)) << "in the way";
+        };
+    };
+    const struct {
+        const char* what;
+        const char* lang;
+        const wchar_t* arguments;
+        std::function<void(std::vector<tv::CarriedBlob>&)> spoil;
+        const char* named;
+        std::optional<std::wstring> text;  // nullopt: not checked
+    } cases[] = {
+        {"strings cannot be written", "C.UTF-8", L"device-1.invalid", blockPath(L"lang"),
+         "could not write the interface strings", english},
+        {"strings cannot be written, Japanese", "ja_JP.UTF-8", L"device-1.invalid",
+         blockPath(L"lang"), "could not write the interface strings", japanese},
+        {"licence cannot be written", "C.UTF-8", L"device-1.invalid", blockPath(L"eula"),
+         "could not write the licence text", english},
+        {"engine cannot be written", "C.UTF-8", L"-d device-1.invalid", blockPath(L"dll"),
+         "could not write the engine library", english},
+        {"engine does not load", "C.UTF-8", L"device-1.invalid",
+         [&](std::vector<tv::CarriedBlob>& blobs) {
+             for (tv::CarriedBlob& blob : blobs) {
+                 if (blob.number == tv::kBlobEngine) {
+                     blob.bytes = garbage;
+                 }
+             }
+         },
+         "could not load the engine library", english},
+        {"another process holds the engine", "C.UTF-8", L"device-1.invalid",
+         [&](std::vector<tv::CarriedBlob>&) {
+             holder = std::make_unique<vorta_test::ProbeProcess>(VORTA_MODULE_PROBE_PATH,
+                                                                 VORTA_MODULE_PATH, true);
+             ASSERT_EQ(holder->ReadLine(), "engine=ok");
+         },
+         "another process holds the engine", english},
+        {"strings not carried at all", "C.UTF-8", L"device-1.invalid",
+         [](std::vector<tv::CarriedBlob>& blobs) { blobs = TheBlobs().Table(false); },
+         "the executable does not carry the interface strings", std::nullopt},
+        {"wizard: engine does not load", "C.UTF-8", L"",
+         [&](std::vector<tv::CarriedBlob>& blobs) {
+             for (tv::CarriedBlob& blob : blobs) {
+                 if (blob.number == tv::kBlobEngine) {
+                     blob.bytes = garbage;
+                 }
+             }
+         },
+         "could not load the engine library", english},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::setenv("LANG", c.lang, 1);
+        table = TheBlobs().Table();
+        c.spoil(table);
+        tv::SetCarriedBlobTable(table);
+        std::vector<std::wstring> boxes;
+        bool wizardRan = false;
+        ::testing::internal::CaptureStderr();
+        int code = 0;
+        {
+            tv::CVortaFWUpdateToolUIApp app;
+            app.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
+            app.SetWizard([&](auto&, auto&) { wizardRan = true; });
+            code = app.Run(c.arguments);
         }
+        const std::string stderrText = ::testing::internal::GetCapturedStderr();
+        holder.reset();
+        for (const wchar_t* name : {L"lang", L"eula", L"dll"}) {
+            fs::remove(tv::CFilePath::GetInstance().GetPath(name));
+        }
+        EXPECT_EQ(code, -300);
+        EXPECT_EQ(code & 0xFF, 212);  // what a shell sees
+        EXPECT_FALSE(wizardRan);
+        EXPECT_NE(stderrText.find(c.named), std::string::npos) << stderrText;
+        EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), 1) << stderrText;
+        if (*c.arguments == L'\0') {
+            EXPECT_FALSE(fs::exists(logPath));
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0], c.text.value_or(boxes[0]));
+        } else {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(Logged(L"Result"), L"-300");
+            if (c.text) {
+                EXPECT_EQ(Logged(L"Detail"), *c.text);
+            }
+        }
+        fs::remove(logPath);
     }
-    tv::SetCarriedBlobTable(table);
-    tv::CVortaFWUpdateToolUIApp app;
-    EXPECT_EQ(app.Run(L"device-1.invalid"), 0);  // the library does not load: no run, no record
-    EXPECT_FALSE(fs::exists(logPath));
 }

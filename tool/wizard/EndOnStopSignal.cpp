@@ -1,0 +1,41 @@
+#include "tool/wizard/EndOnStopSignal.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include "tool/app/StopSignals.h"
+
+namespace tv = talbo::tesk::vorta;
+
+EndOnStopSignal::EndOnStopSignal(QDialog& wizard, tv::StopSignals& stopSignals)
+    : QObject(&wizard), wizard(wizard), stopSignals(stopSignals) {
+    if (stopSignals.ReadFd() < 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(stopSignals.ReadFd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &EndOnStopSignal::OnSignal);
+}
+
+void EndOnStopSignal::OnSignal() {
+    if (stopSignals.Take() == 0) {
+        return;
+    }
+    // Boxes and dialogs above the wizard first: each runs its own loop inside the wizard's, and
+    // the code waiting on it must return before the wizard's loop can end. done() bypasses the
+    // wizard's refusal to close while the engine works.
+    QList<QPointer<QDialog>> others;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog != nullptr && dialog != &wizard && dialog->isVisible()) {
+            others.append(dialog);
+        }
+    }
+    for (const QPointer<QDialog>& dialog : others) {
+        if (dialog) {
+            dialog->done(QDialog::Rejected);
+        }
+    }
+    wizard.done(QDialog::Rejected);
+}
