@@ -56,8 +56,9 @@ protected:
 
 TEST_F(IniFileTest, KeepsTheEncodingItReadAndReplacesAtomically) {
     const fs::path path = dir / "ui.lng";
-    // UTF-16LE with BOM: "[S]\r\nk=\u3042\r\n"
-    const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x42\x30\r\0\n\0", 24);
+    // UTF-16LE with BOM: "[S]\r\nk=\u3042\r\n", sized by the array as the bytes hold NULs.
+    constexpr char kBytes[] = "\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x42\x30\r\0\n\0";
+    const std::string utf16(kBytes, sizeof kBytes - 1);
     { std::ofstream(path, std::ios::binary) << utf16; }
     auto file = vc::IniFile::Load(path);
     ASSERT_TRUE(file);
