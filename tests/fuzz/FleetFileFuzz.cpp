@@ -16,10 +16,9 @@ using vorta_fuzz::Require;
 namespace {
 
 bool IsHostName(const std::string& text) {
-    return !text.empty() && text.size() <= 254 &&
-           std::all_of(text.begin(), text.end(), [](char c) {
-               return c == '.' || c == '-' || std::isalnum(static_cast<unsigned char>(c)) != 0;
-           });
+    return !text.empty() && text.size() <= 254 && std::all_of(text.begin(), text.end(), [](char c) {
+        return c == '.' || c == '-' || std::isalnum(static_cast<unsigned char>(c)) != 0;
+    });
 }
 
 // A numeric address as inet_pton reads it: nothing but digits, hex letters, '.' and ':'.

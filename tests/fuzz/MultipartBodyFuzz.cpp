@@ -100,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(a.data == b.data && a.ended == b.ended && a.headers.size() == b.headers.size(),
                 "pieces and the whole body give the same parts");
         for (std::size_t h = 0; h < a.headers.size(); ++h) {
-            Require(a.headers[h].name == b.headers[h].name &&
-                        a.headers[h].value == b.headers[h].value,
-                    "pieces and the whole body give the same part headers");
+            Require(
+                a.headers[h].name == b.headers[h].name && a.headers[h].value == b.headers[h].value,
+                "pieces and the whole body give the same part headers");
         }
         Require(a.data.find(delimiter) == std::string::npos, "no part holds its delimiter");
     }

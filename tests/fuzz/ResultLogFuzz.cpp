@@ -17,7 +17,10 @@ namespace {
 
 constexpr wchar_t kToday[] = L"2026/12/09";
 constexpr int kResult = -14;
-constexpr wchar_t kDetail[] = L"Failed to recognize this device.";
+// The Japanese text of result -14: a log in single-byte text cannot hold it as it stands.
+constexpr wchar_t kDetail[] =
+    L"\u6B63\u5E38\u306B\u6A5F\u5668\u3092\u8A8D\u8B58\u3067\u304D\u307E\u305B\u3093\u3067"
+    L"\u3057\u305F\u3002";
 
 bool IsRecordNumber(const std::wstring& text) {
     return text.size() == 3 && text.find_first_not_of(L"0123456789") == std::wstring::npos;
