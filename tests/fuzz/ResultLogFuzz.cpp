@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -26,10 +27,33 @@ bool IsRecordNumber(const std::wstring& text) {
     return text.size() == 3 && text.find_first_not_of(L"0123456789") == std::wstring::npos;
 }
 
+struct Record {
+    std::wstring section;
+    std::optional<std::wstring> result;
+    std::optional<std::wstring> detail;
+};
+
+// The record LAST_POS names, if it names one.
+std::optional<Record> NewestRecord(const tv::common::IniDocument& doc) {
+    const auto date = doc.Get(L"LAST_POS", L"DATE");
+    const auto number = doc.Get(L"LAST_POS", L"NO");
+    if (!date || !number) {
+        return std::nullopt;
+    }
+    Record record{*date + L"-" + *number, {}, {}};
+    record.result = doc.Get(record.section, L"Result");
+    record.detail = doc.Get(record.section, L"Detail");
+    return record;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto path = vorta_fuzz::WriteScratchFile(data, size);
+    const auto before = tv::common::IniFile::Load(path);
+    Require(before.has_value(), "the scratch file reads");
+    const std::optional<Record> previous = NewestRecord(before->Document());
+
     tv::CResultLog::WriteDated(path, kResult, kDetail, kToday);
 
     const auto log = tv::common::IniFile::Load(path);
@@ -41,5 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::wstring section = std::wstring(kToday) + L"-" + number;
     Require(doc.Get(section, L"Result") == std::to_wstring(kResult), "the record has its result");
     Require(doc.Get(section, L"Detail") == kDetail, "the record has its detail");
+    // The record that was newest stays as it was, unless the new record went into its section.
+    if (previous && !tv::common::EqualsAsciiNoCase(previous->section, section)) {
+        Require(doc.Get(previous->section, L"Result") == previous->result &&
+                    doc.Get(previous->section, L"Detail") == previous->detail,
+                "the previous record keeps its values");
+    }
     return 0;
 }
