@@ -101,7 +101,9 @@ std::optional<std::string> EncodeText(std::wstring_view text, TextEncoding encod
             };
             for (const wchar_t wc : text) {
                 const auto c = static_cast<char32_t>(wc);
-                if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+                // An unpaired surrogate can only have come from a file read unit by unit: it
+                // goes back as the unit it was, so that the rest of the file can still be saved.
+                if (c > 0x10FFFF) {
                     return std::nullopt;
                 }
                 if (c >= 0x10000) {
@@ -168,8 +170,17 @@ std::optional<IniFile> IniFile::LoadOrEmpty(const std::filesystem::path& path) {
     return Load(path);
 }
 
-bool IniFile::Save() const {
-    auto bytes = EncodeText(doc_.Serialize(), encoding_);
+bool IniFile::Save() {
+    const std::wstring text = doc_.Serialize();
+    auto bytes = EncodeText(text, encoding_);
+    if (!bytes && encoding_ == TextEncoding::SingleByte) {
+        // Single-byte text cannot hold what a write may bring (a Japanese result text): the file
+        // becomes UTF-8, which reads back to the same characters and holds the new ones too.
+        bytes = EncodeText(text, TextEncoding::Utf8);
+        if (bytes) {
+            encoding_ = TextEncoding::Utf8;
+        }
+    }
     if (!bytes) {
         return false;
     }

@@ -1,7 +1,8 @@
 #pragma once
 // An INI document bound to a file: read with its encoding detected, written back in the same
-// encoding and always replaced atomically (temporary file in the same folder, then rename), so
-// that a crash never leaves a half-written file behind.
+// encoding (single-byte text that cannot hold the document becomes UTF-8) and always replaced
+// atomically (temporary file in the same folder, then rename), so that a crash never leaves a
+// half-written file behind.
 
 #include <filesystem>
 #include <optional>
@@ -21,6 +22,8 @@ enum class TextEncoding {
 // Decodes file bytes: a UTF-16LE or UTF-8 byte-order mark decides; without one, well-formed
 // UTF-8 is read as UTF-8 and anything else as single-byte text.
 std::wstring DecodeText(std::string_view bytes, TextEncoding& encoding);
+// The bytes of text in the encoding; nullopt when the encoding cannot hold a character.
+// UTF-16LE writes unpaired surrogates back as single units, as DecodeText read them.
 std::optional<std::string> EncodeText(std::wstring_view text, TextEncoding encoding);
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
@@ -38,7 +41,8 @@ public:
     IniDocument& Document() { return doc_; }
     TextEncoding Encoding() const { return encoding_; }
 
-    bool Save() const;
+    // Writes the document; false when it could not be encoded or the file not replaced.
+    bool Save();
 
 private:
     IniFile(std::filesystem::path path, IniDocument doc, TextEncoding encoding)

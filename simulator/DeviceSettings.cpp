@@ -14,6 +14,11 @@ std::string ListenAddress::ToString() const {
 std::optional<ListenAddress> ParseListenAddress(std::string_view text,
                                                 std::optional<int> defaultPort,
                                                 std::string& error) {
+    // inet_pton reads up to a NUL, so "127.0.0.1\0junk" from a fleet file would pass whole.
+    if (text.find('\0') != std::string_view::npos) {
+        error = "a listen address holds a NUL character";
+        return std::nullopt;
+    }
     ListenAddress address;
     std::string_view host;
     std::string_view port;

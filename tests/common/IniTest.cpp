@@ -56,8 +56,9 @@ protected:
 
 TEST_F(IniFileTest, KeepsTheEncodingItReadAndReplacesAtomically) {
     const fs::path path = dir / "ui.lng";
-    // UTF-16LE with BOM: "[S]\r\nk=\u3042\r\n"
-    const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x42\x30\r\0\n\0", 24);
+    // UTF-16LE with BOM: "[S]\r\nk=\u3042\r\n", sized by the array as the bytes hold NULs.
+    constexpr char kBytes[] = "\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x42\x30\r\0\n\0";
+    const std::string utf16(kBytes, sizeof kBytes - 1);
     { std::ofstream(path, std::ios::binary) << utf16; }
     auto file = vc::IniFile::Load(path);
     ASSERT_TRUE(file);
@@ -84,6 +85,38 @@ TEST_F(IniFileTest, DetectsUtf8AndSingleByteText) {
     EXPECT_EQ(fb->Encoding(), vc::TextEncoding::SingleByte);
     EXPECT_EQ(fa->Document().Get(L"S", L"k"), L"\u00e9");
     EXPECT_EQ(fb->Document().Get(L"S", L"k"), L"\u00e9");
+}
+
+// A file whose own text the writer cannot reproduce in its encoding must still take a new key:
+// a result log that can no longer be written loses every later record.
+TEST_F(IniFileTest, SavesNewTextsWhateverTheFileHeld) {
+    struct Case {
+        const char* what;
+        std::string bytes;  // key "old" in section S holds one character
+        wchar_t oldValue;
+        vc::TextEncoding savedAs;
+    };
+    using namespace std::string_literals;
+    const Case cases[] = {
+        {"single-byte text, new text beyond it", "[S]\r\nold=\xE9\r\n"s, L'\u00E9',
+         vc::TextEncoding::Utf8},
+        {"UTF-16 with an unpaired surrogate", "\xFF\xFE[\0S\0]\0\n\0o\0l\0d\0=\0\x3D\xDA\n\0"s,
+         static_cast<wchar_t>(0xDA3D), vc::TextEncoding::Utf16LE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path path = dir / "run.log";
+        { std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes; }
+        auto file = vc::IniFile::Load(path);
+        ASSERT_TRUE(file);
+        file->Document().Set(L"S", L"new", L"\u8A8D\u8B58");
+        ASSERT_TRUE(file->Save());
+        EXPECT_EQ(file->Encoding(), c.savedAs);
+        const auto again = vc::IniFile::Load(path);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->Document().Get(L"S", L"old"), std::wstring(1, c.oldValue));
+        EXPECT_EQ(again->Document().Get(L"S", L"new"), L"\u8A8D\u8B58");
+    }
 }
 
 TEST_F(IniFileTest, MissingFileStartsEmptyAndKeepsModeOfExistingFile) {

@@ -59,6 +59,7 @@ TEST(FleetConfig, RefusesWhatItCannotServe) {
         {R"({"devices": [{"host": "bad_name"}]})", false, "not a host name"},
         {R"({"devices": [{"host": "a.invalid"}]})", true, "no \"listen\""},
         {R"({"devices": [{"listen": "10.0.0.1:80"}]})", true, "not a loopback address"},
+        {R"({"devices": [{"listen": "127.0.0.1\u0000x"}]})", true, "NUL character"},
         {R"({"devices": [{"host": "a.invalid", "auth": "ntlm"}]})", false, "digest, basic or none"},
         {R"({"devices": [{"host": "a.invalid", "pretty": "yes"}]})", false, "true or false"},
         {R"({"devices": [{"host": "a.invalid", "status": "AnotherApp"}]})", false,
