@@ -1,6 +1,9 @@
 #include "tool/app/CFilePath.h"
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <system_error>
@@ -42,21 +45,47 @@ fs::path CFilePath::ExecutablePath() {
     return ec ? fs::path() : exe;
 }
 
+bool CFilePath::InSystemPrefix(const fs::path& folder) {
+    const fs::path normal = folder.lexically_normal();
+    for (const char* text : {"/usr", "/opt"}) {
+        const fs::path prefix(text);
+        const auto [end, unused] =
+            std::mismatch(prefix.begin(), prefix.end(), normal.begin(), normal.end());
+        if (end == prefix.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+fs::path CFilePath::StateFolder() {
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home != '/') {
+        const passwd* entry = ::getpwuid(::getuid());
+        home = entry != nullptr ? entry->pw_dir : nullptr;
+    }
+    if (home == nullptr || *home != '/') {
+        return {};
+    }
+    return fs::path(home) / ".local" / "state";
+}
+
 fs::path CFilePath::ResultLogPath(const fs::path& executable) {
     const fs::path folder = executable.parent_path();
     const fs::path name = executable.empty()
                               ? fs::path("VortaFWUpdateTool.log")
                               : fs::path(executable.filename()).replace_extension(".log");
-    if (!folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0) {
+    const bool installed = InSystemPrefix(folder);
+    if (!installed && !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0) {
         return folder / name;
     }
-    fs::path state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
-        state = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        state = fs::path(home) / ".local" / "state";
-    } else {
-        return folder / name;
+    const fs::path state = StateFolder();
+    if (state.empty()) {
+        // Nowhere better to go; a system folder is never written to.
+        return installed ? fs::temp_directory_path() / name : folder / name;
     }
     const fs::path dir = state / "VortaFWUpdateTool";
     std::error_code ec;

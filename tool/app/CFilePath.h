@@ -27,9 +27,16 @@ public:
     // Why the temporary directory could not be made (an errno value), 0 when it was.
     int TempDirectoryError() const { return runFolder.Error(); }
 
-    // Where the result log goes: beside the executable when that folder is writable, else
-    // under $XDG_STATE_HOME (default ~/.local/state).
+    // Where the result log goes: beside the executable when the tool runs from a folder of its
+    // own (a build folder, an unpacked copy) that it may write; under
+    // $XDG_STATE_HOME/VortaFWUpdateTool (default ~/.local/state/...) when that folder is not
+    // writable and always when the executable is installed in a system prefix (/usr,
+    // /usr/local, /opt), for every user, root included.
     static std::filesystem::path ResultLogPath(const std::filesystem::path& executable);
+    // Whether the folder lies under /usr or /opt, where installed programs live.
+    static bool InSystemPrefix(const std::filesystem::path& folder);
+    // $XDG_STATE_HOME, else ~/.local/state of $HOME or the user's home; empty when neither.
+    static std::filesystem::path StateFolder();
     // The running executable (from /proc/self/exe).
     static std::filesystem::path ExecutablePath();
 

@@ -78,6 +78,15 @@ TEST(ResultLogPath, BesideTheExecutableOrUnderTheStateFolder) {
     EXPECT_EQ(tv::CFilePath::ResultLogPath(dir / "missing" / "VortaFWUpdateTool"),
               dir / "state" / "VortaFWUpdateTool" / "VortaFWUpdateTool.log");
     EXPECT_TRUE(fs::is_directory(dir / "state" / "VortaFWUpdateTool"));
+    // An installed tool never writes beside itself, even as root who could.
+    for (const char* installed : {"/usr/bin/VortaFWUpdateTool", "/usr/local/bin/VortaFWUpdateTool",
+                                  "/opt/vorta/bin/VortaFWUpdateTool", "/usr/../usr/bin/X"}) {
+        EXPECT_EQ(tv::CFilePath::ResultLogPath(installed).parent_path(),
+                  dir / "state" / "VortaFWUpdateTool")
+            << installed;
+    }
+    EXPECT_FALSE(tv::CFilePath::InSystemPrefix("/usrlocal/bin"));
+    EXPECT_FALSE(tv::CFilePath::InSystemPrefix("/home/op/opt/bin"));
     if (old != nullptr) {
         ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
     } else {
