@@ -246,8 +246,11 @@ int CBatchRun::Finish(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) {
             device.host, std::to_wstring(device.outcome->exitCode) + L" " + device.outcome->detail);
     }
     const int code = worst != nullptr ? worst->outcome->exitCode : kExitTestFailed;
-    CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), code,
-                      worst != nullptr ? worst->outcome->detail : std::wstring(), keys);
+    const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");
+    CResultLog::Write(log, code, worst != nullptr ? worst->outcome->detail : std::wstring(), keys);
+    status.Keep();  // the fleet's last summary stays on the terminal
+    // Fleet tools that collect the logs of many sites read where this run's section went.
+    SayOnStandardError("result log: " + log.string());
     return code;
 }
 

@@ -18,7 +18,8 @@ class CVortaFWUpdateToolUIApp;
 // and the devices that passed are rewritten, as many at a time as the engine's setting says.
 // Each device ends as a run of its own would end it (RunOutcome) and gets one line
 // "host<TAB>exit code<TAB>result text" on the output as it ends. The run writes one log
-// section (the most severe code with its text, and one key per device) and returns that code.
+// section (the most severe code with its text, and one key per device), names the log file in
+// a last line on standard error ("VortaFWUpdateTool: result log: PATH") and returns that code.
 // A list the engine's import refuses, or a devices-at-a-time value the engine refuses, ends the
 // run with kExitTestFailed and one line on standard error, before any device is contacted and
 // without a log record. Stop signals act as for one device: one ends the test or the image

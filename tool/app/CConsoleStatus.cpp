@@ -106,6 +106,14 @@ void CConsoleStatus::Clear() {
     }
 }
 
+void CConsoleStatus::Keep() {
+    if (enabled && drawn) {
+        std::fputs("\n", stream);
+        std::fflush(stream);
+        drawn = false;
+    }
+}
+
 void CConsoleStatus::DrawText(const std::wstring& line) {
     // Return to the line's start and clear it, so the line is redrawn in place.
     std::fprintf(stream, "\r\x1b[K%s", Narrow(line).c_str());

@@ -35,6 +35,8 @@ public:
     // Erases a drawn line, so that output to another stream sharing the terminal starts at the
     // beginning of an empty line; the next Line or Progress draws it again.
     void Clear();
+    // Ends a drawn line where it is, so that it stays above what follows.
+    void Keep();
 
     // A duration as minutes and seconds ("12:05").
     static std::wstring ElapsedText(std::chrono::steady_clock::duration duration);
