@@ -18,21 +18,25 @@ constexpr int kExitWriteFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: vorta-mkimage --out FILE --version TEXT --step NAME:NUMBER:BLOCK[,BLOCK...]...\n"
-    "                     [--seed N]\n"
+    "Usage: vorta-mkimage --out FILE --image-version TEXT\n"
+    "                     --step NAME:NUMBER:BLOCK[,BLOCK...]... [--seed N]\n"
     "       vorta-mkimage --out FILE --stand-in [--seed N]\n"
+    "       vorta-mkimage --version | --help\n"
     "\n"
     "Writes an update image: the INI header (CR LF lines, sections A, C, E, Z_1), the\n"
     "separator byte 0xFF, then every data block followed by the block marker.\n"
     "\n"
     "  --out FILE      image to write; it appears only when complete\n"
-    "  --version TEXT  firmware version after the update ([E] 7, [Z_1] 3 and 4)\n"
+    "  --image-version TEXT\n"
+    "                  firmware version after the update ([E] 7, [Z_1] 3 and 4); also\n"
+    "                  accepted as --version TEXT\n"
     "  --step STEP     the next step, NAME:NUMBER:BLOCK[,BLOCK...]; NAME is the step's name,\n"
     "                  NUMBER its non-zero step number, and each BLOCK either a size in bytes\n"
     "                  (filled with pseudo-random bytes) or @PATH (the bytes of that file)\n"
     "  --stand-in      the 11 steps and the version of the stand-in image the tool carries\n"
     "  --seed N        seed of the pseudo-random bytes (default 1); the same seed gives the\n"
     "                  same image\n"
+    "  --version       alone: print the program's version\n"
     "  --help          show this text\n"
     "\n"
     "Exit status: 0 written, 1 a file could not be read or written, 2 bad arguments.\n";
@@ -55,12 +59,16 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (option == "--version" && argc == 2) {
+            std::puts("vorta-mkimage " VORTA_MKIMAGE_VERSION);
+            return 0;
+        }
         if (option == "--stand-in") {
             standIn = true;
             continue;
         }
-        if (option != "--out" && option != "--version" && option != "--step" &&
-            option != "--seed") {
+        if (option != "--out" && option != "--version" && option != "--image-version" &&
+            option != "--step" && option != "--seed") {
             return UsageError("unknown option \"" + std::string(option) + "\"");
         }
         if (i + 1 >= argc) {
@@ -69,7 +77,7 @@ int main(int argc, char** argv) {
         const std::string value = argv[++i];
         if (option == "--out") {
             out = value;
-        } else if (option == "--version") {
+        } else if (option == "--version" || option == "--image-version") {
             layout.version = value;
             haveVersion = true;
         } else if (option == "--seed") {

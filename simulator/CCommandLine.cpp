@@ -116,6 +116,10 @@ std::optional<SimulatorOptions> ParseCommandLine(const std::vector<std::string>&
             fleet.direct = true;
             continue;
         }
+        if (argument == "--pretty") {
+            overrides.pretty = true;
+            continue;
+        }
         std::optional<std::string> inlineValue;
         if (std::size_t equals = argument.find('=');
             argument.rfind("--", 0) == 0 && equals != std::string::npos) {
@@ -193,6 +197,8 @@ Options
   --progress N        status Broken: the first part not done (reported as update-not-complete)
   --auth SCHEME       digest (default), basic or none
   --restart-ms N      how long a restarting device is gone (default 5000)
+  --pretty            indent the answers: one element a line, in mixed content the text on a
+                      line of its own before the child elements
   --fault HOST=JSON   add a fault (below) to the device HOST, or to every device with *
   --device-port N     direct mode: port of generated devices and fleet devices without one
                       (default 80)
@@ -214,7 +220,8 @@ Fleet file (JSON)
       { "host": "127.0.0.5", "listen": "127.0.0.5:8081",
         "faults": [ { "on": "Update", "part": 3, "action": "drop" } ] } ] }
   Device fields: host, listen (direct mode: loopback ADDR[:PORT]; host defaults to ADDR),
-  model, firmware, status, app-name, progress, update-version, auth, restart-ms, faults.
+  model, firmware, status, app-name, progress, update-version, auth, restart-ms, pretty
+  (true or false), faults.
 
 The update a device follows
   GetInformation answers model, version and status. ChangeMode with "BackupSettingValue"
@@ -249,6 +256,8 @@ Faults (JSON objects; in a fleet device's "faults" list or with --fault)
     no-comeback     the next restart never ends
     comeback-status after the next restart report "status" (Broken with "progress",
                     AnotherApp with "app-name", Idle, SelfUpdating, AnotherUpdating, ...)
+    keep-firmware   the next update that completes accepts every part, then the device
+                    reports Idle with its old firmware version
 
 Event log
   One JSON object per line. "event":"request" lines (one per request, written before the

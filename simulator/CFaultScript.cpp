@@ -26,6 +26,7 @@ constexpr ActionName kActions[] = {
     {"busy", FaultAction::Busy},
     {"no-comeback", FaultAction::NoComeback},
     {"comeback-status", FaultAction::ComebackStatus},
+    {"keep-firmware", FaultAction::KeepFirmware},
 };
 
 std::string_view NameOf(FaultAction action) {

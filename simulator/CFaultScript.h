@@ -31,6 +31,7 @@ enum class FaultAction {
     Busy,            // another application keeps the device busy
     NoComeback,      // the next restart never ends
     ComebackStatus,  // after the next restart the device reports the given status
+    KeepFirmware,    // the next update that completes accepts every part but keeps the firmware
 };
 
 struct Fault {

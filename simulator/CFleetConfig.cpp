@@ -35,7 +35,7 @@ bool ApplyFields(const json& object, bool allowHost, const FleetRequest& request
     }
     static const std::set<std::string> kKnown = {
         "host",     "listen",         "model", "firmware",   "status", "app-name",
-        "progress", "update-version", "auth",  "restart-ms", "faults"};
+        "progress", "update-version", "auth",  "restart-ms", "faults", "pretty"};
     for (auto& [key, unused] : object.items()) {
         if (!kKnown.count(key) || (!allowHost && (key == "host" || key == "listen"))) {
             error = "unknown field \"" + key + "\"";
@@ -89,6 +89,13 @@ bool ApplyFields(const json& object, bool allowHost, const FleetRequest& request
         }
         device.restartMs = it->get<int>();
     }
+    if (auto it = object.find("pretty"); it != object.end()) {
+        if (!it->is_boolean()) {
+            error = "field \"pretty\" must be true or false";
+            return false;
+        }
+        device.pretty = it->get<bool>();
+    }
     if (!listen.empty()) {
         auto address = ParseListenAddress(listen, request.directPort, error);
         if (!address) {
@@ -127,6 +134,8 @@ void ApplyOverrides(const DeviceOverrides& overrides, DeviceSettings& device) {
         device.auth = *overrides.auth;
     if (overrides.restartMs)
         device.restartMs = *overrides.restartMs;
+    if (overrides.pretty)
+        device.pretty = *overrides.pretty;
 }
 
 bool Finish(std::vector<DeviceSettings>& devices, const FleetRequest& request, std::string& error) {

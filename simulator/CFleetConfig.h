@@ -5,7 +5,8 @@
 //   { "defaults": { <device fields> },
 //     "devices": [ { "host": "device-1.invalid", <device fields> }, ... ] }
 // Device fields: "model", "firmware", "status", "app-name", "progress", "update-version",
-// "auth" ("digest", "basic" or "none"), "restart-ms", "listen" (direct mode), "faults" (list).
+// "auth" ("digest", "basic" or "none"), "restart-ms", "pretty" (true: indented answers),
+// "listen" (direct mode), "faults" (list).
 // Precedence: a device's own field, then a command-line flag, then "defaults", then built-in.
 
 #include <filesystem>
@@ -26,6 +27,7 @@ struct DeviceOverrides {
     std::optional<std::string> progress;
     std::optional<AuthScheme> auth;
     std::optional<int> restartMs;
+    std::optional<bool> pretty;
 };
 
 // How many devices --devices may generate: in direct mode each needs a loopback address.

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "simulator/XmlIndent.h"
+
 namespace talbo::tesk::vorta::devsim {
 namespace {
 
@@ -202,6 +204,8 @@ std::vector<Fault> CSimulatedDevice::FireFaults(RequestKind kind, const PartIden
             noComebackArmed_ = true;
         } else if (fault.action == FaultAction::ComebackStatus) {
             comebackArmed_ = fault;
+        } else if (fault.action == FaultAction::KeepFirmware) {
+            keepFirmwareArmed_ = true;
         }
     }
     return fired;
@@ -309,9 +313,12 @@ std::optional<DeviceAnswer> CSimulatedDevice::AnswerFromFaults(RequestKind kind,
     return std::nullopt;
 }
 
-void CSimulatedDevice::DamageBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const {
+void CSimulatedDevice::FinishBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const {
     if (answer.httpStatus != 200) {
         return;
+    }
+    if (settings_.pretty) {
+        answer.body = IndentXml(answer.body);
     }
     for (const auto& fault : faults) {
         switch (fault.action) {
@@ -348,7 +355,7 @@ DeviceAnswer CSimulatedDevice::HandlePriming(const std::vector<Fault>& faults) {
         answer->reason = "OtherError";
         answer->note = "empty request (credentials settled)";
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
@@ -359,7 +366,7 @@ DeviceAnswer CSimulatedDevice::HandleMalformed(RequestKind kind, std::string rea
     if (!answer) {
         answer = Refuse(kind, std::move(reason), std::move(note));
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
@@ -399,7 +406,7 @@ DeviceAnswer CSimulatedDevice::Handle(const RequestDocument& document, const Par
             answer = HandleUpdate(document, part);
         }
     }
-    DamageBody(*answer, faults);
+    FinishBody(*answer, faults);
     return *answer;
 }
 
@@ -527,12 +534,18 @@ DeviceAnswer CSimulatedDevice::HandleUpdate(const RequestDocument& document,
     std::string note = PartText(expected) + " written";
     bool complete = !after;
     if (complete) {
-        firmware_ = announcedVersion_;
+        if (keepFirmwareArmed_) {
+            // The device took every part and says so, yet still runs what it ran before.
+            keepFirmwareArmed_ = false;
+            note += "; update complete, old firmware " + firmware_ + " kept (fault)";
+        } else {
+            firmware_ = announcedVersion_;
+            note += "; update complete, firmware " + firmware_;
+        }
         updateMode_ = false;
         modeChanged_ = false;
         status_ = "Idle";
         nextPart_ = plan_->FirstNumber();
-        note += "; update complete, firmware " + firmware_;
     } else {
         nextPart_ = steps[*after].number;
     }

@@ -102,7 +102,8 @@ private:
     // Answers that faults replace or damage; nullopt when no fault decides the answer.
     std::optional<DeviceAnswer> AnswerFromFaults(RequestKind kind,
                                                  const std::vector<Fault>& faults);
-    void DamageBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const;
+    // Lays the body out as the device's settings say, then damages it as faults ask.
+    void FinishBody(DeviceAnswer& answer, const std::vector<Fault>& faults) const;
     void BeginRestart(DeviceAnswer& answer);
     void ComeBack();
     void MarkBroken();
@@ -137,6 +138,7 @@ private:
     bool downForEver_ = false;
     Clock::time_point upAt_;
     bool noComebackArmed_ = false;
+    bool keepFirmwareArmed_ = false;
     std::optional<Fault> comebackArmed_;
 };
 

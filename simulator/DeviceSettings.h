@@ -41,6 +41,7 @@ struct DeviceSettings {
     std::string updateVersion;            // Broken: the version of the unfinished update
     AuthScheme auth = AuthScheme::Digest;
     int restartMs = kDefaultRestartMs;
+    bool pretty = false;                  // answers indented, one element a line
     std::optional<ListenAddress> listen;  // direct mode
     std::vector<Fault> faults;
 };

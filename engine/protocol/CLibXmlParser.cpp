@@ -128,6 +128,18 @@ std::wstring ContentOf(const xmlNode* node) {
     return text ? std::move(*text) : std::wstring();
 }
 
+// Devices may indent their answers; the white space of that layout is not part of a value.
+// Only XML's own white space counts, as the platform DOM trims under default handling.
+std::wstring TrimXmlWhiteSpace(const std::wstring& text) {
+    constexpr const wchar_t* kXmlWhiteSpace = L" \t\r\n";
+    const std::size_t first = text.find_first_not_of(kXmlWhiteSpace);
+    if (first == std::wstring::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(kXmlWhiteSpace);
+    return text.substr(first, last - first + 1);
+}
+
 }  // namespace
 
 CLibXmlParser::~CLibXmlParser() {
@@ -216,7 +228,7 @@ bool CLibXmlParser::GetText(const std::wstring& elementName, std::wstring& text)
         if (element == nullptr) {
             return false;
         }
-        text = ContentOf(element);
+        text = TrimXmlWhiteSpace(ContentOf(element));
         return true;
     } catch (...) {
         return false;

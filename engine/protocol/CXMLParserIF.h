@@ -18,7 +18,8 @@ public:
     // attribute's text when the element has it, else stays as it was.
     virtual bool GetAttribute(const std::wstring& elementName, const std::wstring& attributeName,
                               std::wstring& value) const = 0;
-    // False when the element is not there. True with the text of all its descendant text nodes.
+    // False when the element is not there. True with the text of all its descendant text nodes,
+    // leading and trailing XML white space (space, tab, CR, LF) removed; inner white space stays.
     virtual bool GetText(const std::wstring& elementName, std::wstring& text) const = 0;
 };
 

@@ -16,6 +16,7 @@
 using namespace devsim_test;
 using namespace std::chrono_literals;
 using e2e::EngineHost;
+using e2e::Narrow;
 using e2e::Wide;
 
 namespace {
@@ -365,6 +366,109 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
     // Nothing is sent after a refused part.
     const auto modeNot = fleet.Exchanges("f-up-modenot.invalid");
     EXPECT_EQ(modeNot.back(), "Update:WriteNewKernel");
+}
+
+// A device that indents its answers reads exactly like one that does not: each case runs on a
+// compact device and on an indented twin.
+TEST_F(EngineE2E, IndentedAnswersReadLikeCompactOnesInTheTest) {
+    struct Case {
+        const char* name;
+        nlohmann::json fields;
+        int progress;
+        const wchar_t* accesstest;
+    };
+    const std::vector<Case> cases = {
+        {"idle", nlohmann::json::object(), 100, L"Idle"},
+        {"busy", {{"status", "AnotherApp"}, {"app-name", "Print"}}, -5, L"Print"},
+        {"broken", {{"status", "Broken"}, {"progress", 5}}, 100, L"5"},
+        {"refused",
+         {{"faults",
+           {{{"on", "GetInformation"}, {"action", "refuse"}, {"reason", "StatusFailed"}}}}},
+         -14,
+         L"StatusFailed"},
+    };
+    std::vector<nlohmann::json> devices;
+    std::vector<std::wstring> hosts;
+    for (const Case& c : cases) {
+        for (const bool pretty : {false, true}) {
+            const std::string host = std::string(pretty ? "pt-" : "ct-") + c.name + ".invalid";
+            nlohmann::json fields = c.fields;
+            fields["pretty"] = pretty;
+            devices.push_back(Device(host, fields));
+            hosts.push_back(Wide(host));
+        }
+    }
+    Fleet fleet(FleetOf(devices));
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    Test(hosts);
+    for (const Case& c : cases) {
+        const std::wstring compact = Wide(std::string("ct-") + c.name + ".invalid");
+        const std::wstring indented = Wide(std::string("pt-") + c.name + ".invalid");
+        for (const std::wstring& host : {compact, indented}) {
+            SCOPED_TRACE(Narrow(host));
+            EXPECT_EQ(Progress(host), c.progress);
+            EXPECT_EQ(engine.Value(host, L"accesstest"), c.accesstest);
+        }
+        for (const wchar_t* key : {L"modelname", L"version"}) {
+            EXPECT_EQ(engine.Value(indented, key), engine.Value(compact, key))
+                << c.name << " " << Narrow(key);
+        }
+    }
+}
+
+TEST_F(EngineE2E, IndentedAnswersSteerAnUpdate) {
+    struct Case {
+        const char* host;
+        nlohmann::json fields;
+        int progress;
+        const char* firstAfterTest;  // the first exchange after the test; "" for none
+    };
+    const std::vector<Case> cases = {
+        {"pu-fine.invalid", nlohmann::json::object(), 100, "ChangeMode:BackupSettingValue"},
+        {"pu-resume-5.invalid",
+         {{"status", "Broken"}, {"progress", 5}, {"update-version", kTestAfterVersion}},
+         100,
+         "Update:Reboot"},
+        {"pu-resume-7.invalid",
+         {{"status", "Broken"}, {"progress", 7}, {"update-version", kTestAfterVersion}},
+         100,
+         "ChangeMode:ReChangeMode"},
+        {"pu-busy.invalid", {{"status", "AnotherApp"}, {"app-name", "Print"}}, -5, ""},
+        {"pu-refused-busy.invalid",
+         {{"faults",
+           {{{"on", "Update"},
+             {"part", "WriteNewRootfs"},
+             {"action", "refuse"},
+             {"reason", "AnotherApp"},
+             {"app-name", "WebConfig"}}}}},
+         -7,
+         "ChangeMode:BackupSettingValue"},
+        {"pu-back-busy.invalid",
+         {{"faults",
+           {{{"action", "comeback-status"}, {"status", "AnotherApp"}, {"app-name", "Utility"}}}}},
+         -9,
+         "ChangeMode:BackupSettingValue"},
+    };
+    std::vector<nlohmann::json> devices;
+    std::vector<std::wstring> hosts;
+    for (const Case& c : cases) {
+        nlohmann::json fields = c.fields;
+        fields["pretty"] = true;
+        devices.push_back(Device(c.host, fields));
+        hosts.push_back(Wide(c.host));
+    }
+    Fleet fleet(FleetOf(devices), ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    Update(hosts, L"update");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(Progress(Wide(c.host)), c.progress);
+        const auto exchanges = fleet.Exchanges(c.host);
+        ASSERT_FALSE(exchanges.empty());
+        EXPECT_EQ(exchanges[0], "GetInformation");
+        EXPECT_EQ(exchanges.size() > 1 ? exchanges[1] : std::string(), c.firstAfterTest);
+    }
 }
 
 // Many devices at once end every device exactly as one at a time does: resumed, skipped, asked,

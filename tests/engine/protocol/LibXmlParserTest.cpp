@@ -55,6 +55,39 @@ TEST(LibXmlParser, GetTextJoinsAllDescendantText) {
     EXPECT_EQ(L"", text);
 }
 
+TEST(LibXmlParser, GetTextTrimsXmlWhiteSpaceAtBothEndsOnly) {
+    struct Case {
+        const wchar_t* content;  // inside <e> of <r><c>...</c></r>
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {L"\r\n\t  Idle\n  ", L"Idle"},
+        {L"  two \t words ", L"two \t words"},
+        {L" \n\t\r ", L""},
+        {L"<![CDATA[ cdata ]]>", L"cdata"},
+        {L"&#32;&#9;referenced&#10;&#13;", L"referenced"},
+        // Only space, tab, CR and LF are XML white space.
+        {L"\u00a0kept\u3000", L"\u00a0kept\u3000"},
+        // An indented device answer: the status text on its own line before the child.
+        {L"\n      Broken\n      <additional-data>\n        <x progress=\"5\"/>\n"
+         L"      </additional-data>\n    ",
+         L"Broken"},
+        {L"\n  Bro<b> ke </b>n\n", L"Bro ke n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        auto parser = Loaded(std::wstring(L"<r><c><e>") + c.content + L"</e></c></r>");
+        std::wstring text = L"before";
+        ASSERT_TRUE(parser->GetText(L"e", text));
+        EXPECT_EQ(c.text, text);
+    }
+    // Attribute values are handed out as the parser normalised them, untrimmed.
+    auto parser = Loaded(L"<r><c><e a=\" padded \"/></c></r>");
+    std::wstring value;
+    ASSERT_TRUE(parser->GetAttribute(L"e", L"a", value));
+    EXPECT_EQ(L" padded ", value);
+}
+
 TEST(LibXmlParser, MissingAttributeLeavesTheValueAsItWas) {
     auto parser = Loaded(L"<r><c><e present=\"yes\"/></c></r>");
     std::wstring value = L"before";

@@ -27,9 +27,9 @@ TEST(FleetConfig, DeviceFieldsBeatFlagsWhichBeatDefaults) {
     request.overrides.restartMs = 10;
     std::string error;
     auto fleet = FleetFromJson(
-        R"({"defaults": {"firmware": "Ver.default", "model": "M-default", "auth": "basic"},
+        R"({"defaults": {"firmware": "Ver.default", "model": "M-default", "auth": "basic", "pretty": true},
         "devices": [ {"host": "a.invalid"},
-                     {"host": "b.invalid", "firmware": "Ver.own", "status": "Broken", "progress": 5,
+                     {"host": "b.invalid", "firmware": "Ver.own", "status": "Broken", "progress": 5, "pretty": false,
                       "faults": [{"on": "Update", "part": "3", "action": "drop", "after-bytes": 10}]} ]})",
         request, error);
     ASSERT_TRUE(fleet) << error;
@@ -37,6 +37,8 @@ TEST(FleetConfig, DeviceFieldsBeatFlagsWhichBeatDefaults) {
     EXPECT_EQ((*fleet)[0].model, "M-default");
     EXPECT_EQ((*fleet)[0].auth, AuthScheme::Basic);
     EXPECT_EQ((*fleet)[0].restartMs, 10);
+    EXPECT_TRUE((*fleet)[0].pretty);
+    EXPECT_FALSE((*fleet)[1].pretty);
     EXPECT_EQ((*fleet)[1].firmware, "Ver.own");
     EXPECT_EQ((*fleet)[1].progress, "5");
     ASSERT_EQ((*fleet)[1].faults.size(), 1u);
@@ -58,6 +60,7 @@ TEST(FleetConfig, RefusesWhatItCannotServe) {
         {R"({"devices": [{"host": "a.invalid"}]})", true, "no \"listen\""},
         {R"({"devices": [{"listen": "10.0.0.1:80"}]})", true, "not a loopback address"},
         {R"({"devices": [{"host": "a.invalid", "auth": "ntlm"}]})", false, "digest, basic or none"},
+        {R"({"devices": [{"host": "a.invalid", "pretty": "yes"}]})", false, "true or false"},
         {R"({"devices": [{"host": "a.invalid", "status": "AnotherApp"}]})", false,
          "no \"app-name\""},
         {R"({"devices": [{"host": "a.invalid", "faults": [{"action": "explode"}]}]})", false,
@@ -142,15 +145,16 @@ TEST(FaultScript, FiresFromItsOccurrenceForItsNumberOfTimes) {
 
 TEST(CommandLine, ReadsFlagsAndRefusesNonsense) {
     std::string error;
-    auto options =
-        ParseCommandLine({"--listen", "127.0.0.1:0", "--devices=5", "--auth", "basic",
-                          "--restart-ms", "250", "--fault", "*={\"action\":\"delay\",\"ms\":5}"},
-                         error);
+    auto options = ParseCommandLine(
+        {"--listen", "127.0.0.1:0", "--devices=5", "--auth", "basic", "--restart-ms", "250",
+         "--pretty", "--fault", "*={\"action\":\"delay\",\"ms\":5}"},
+        error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->listen.port, 0);
     EXPECT_EQ(options->fleet.generatedDevices, 5);
     EXPECT_EQ(options->fleet.overrides.auth, AuthScheme::Basic);
     EXPECT_EQ(options->fleet.overrides.restartMs, 250);
+    EXPECT_EQ(options->fleet.overrides.pretty, true);
     ASSERT_EQ(options->fleet.extraFaults.size(), 1u);
     EXPECT_EQ(options->fleet.extraFaults[0].first, "*");
 

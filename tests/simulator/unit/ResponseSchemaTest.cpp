@@ -10,6 +10,7 @@
 
 #include "common/Utf8.h"
 #include "simulator/CResponseWriter.h"
+#include "simulator/XmlIndent.h"
 
 using namespace talbo::tesk::vorta::devsim;
 
@@ -138,6 +139,9 @@ TEST(ResponseSchema, EveryAnswerOfADeviceIsValid) {
     };
     for (const auto& answer : answers) {
         EXPECT_EQ(Judge(answer), Verdict::Valid) << answer.substr(0, 300);
+        const std::string indented = IndentXml(answer);
+        EXPECT_NE(indented, answer);
+        EXPECT_EQ(Judge(indented), Verdict::Valid) << indented.substr(0, 300);
     }
     EXPECT_GT(OversizedResponse((1u << 20) + 10).size(), 1u << 20);
 }
@@ -146,4 +150,31 @@ TEST(ResponseSchema, DamagedAnswersAreDamagedInTheWayTheirFaultSays) {
     EXPECT_EQ(Judge(MalformedXmlResponse()), Verdict::NotWellFormed);
     EXPECT_EQ(Judge(SchemaInvalidResponse()), Verdict::SchemaInvalid);
     EXPECT_EQ(Judge(NonUtf8Response()), Verdict::NotUtf8);
+}
+
+TEST(ResponseSchema, IndentedAnswersPutMixedTextOnALineOfItsOwn) {
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+        "<tesk-utility xmlns=\"http://www.talbo.com/schemas/2012/02/tesk-utility\">\r\n"
+        "  <update>\r\n";
+    EXPECT_EQ(IndentXml(InformationResponse("QX", "V", {"Broken", {}, "5", {}, true})),
+              head +
+                  "    <response success=\"true\">\r\n"
+                  "      <model-name>QX</model-name>\r\n"
+                  "      <version>V</version>\r\n"
+                  "      <status>\r\n"
+                  "        Broken\r\n"
+                  "        <additional-data>\r\n"
+                  "          <update-not-complete progress=\"5\"/>\r\n"
+                  "        </additional-data>\r\n"
+                  "      </status>\r\n"
+                  "    </response>\r\n"
+                  "  </update>\r\n"
+                  "</tesk-utility>\r\n");
+    EXPECT_EQ(IndentXml(AcceptedResponse()),
+              head + "    <response success=\"true\"/>\r\n  </update>\r\n</tesk-utility>\r\n");
+    // What does not nest is left exactly as it was.
+    EXPECT_EQ(IndentXml(MalformedXmlResponse()), MalformedXmlResponse());
+    EXPECT_EQ(IndentXml("<a><b></a></b>"), "<a><b></a></b>");
+    EXPECT_EQ(IndentXml("<a/>text"), "<a/>text");
 }

@@ -2,6 +2,7 @@
 // out of order, its restarts and what it reports about an unfinished update.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <memory>
@@ -48,6 +49,31 @@ protected:
         EXPECT_FALSE(answer.restartMs && *answer.restartMs > 0);
         device.IsDown();
         return answer;
+    }
+
+    // The plan of a whole update as the client sends it, each request counted against the
+    // device's faults first; the answers in order.
+    std::vector<DeviceAnswer> WholeUpdate(CSimulatedDevice& device) {
+        std::vector<DeviceAnswer> answers;
+        auto send = [&](RequestType type, int step) {
+            RequestDocument document{type, std::string(devsim_test::kMac), kTestAfterVersion,
+                                     Md5Hex(steps_[step - 1].data)};
+            auto part = device.Identify(type, document.fileDigest, std::nullopt);
+            auto faults = device.FireFaults(
+                type == RequestType::Update ? RequestKind::Update : RequestKind::ChangeMode, part);
+            answers.push_back(device.Handle(document, part, FileCheck{}, faults));
+            device.IsDown();
+        };
+        send(RequestType::ChangeMode, 1);
+        send(RequestType::ChangeMode, 2);
+        for (int part : {3, 4, 5}) {
+            send(RequestType::Update, part);
+        }
+        send(RequestType::ChangeMode, 2);
+        for (int part = 7; part <= 11; ++part) {
+            send(RequestType::Update, part);
+        }
+        return answers;
     }
 
     static void ExpectAccepted(const DeviceAnswer& answer, const char* what) {
@@ -216,4 +242,24 @@ TEST_F(SimulatedDevice, RestartsLastTheirDownTimeAndRestartFaultsChangeThem) {
     send(RequestType::Update, 5);
     ASSERT_TRUE(devsim_test::Eventually([&] { return !device.IsDown(); }, std::chrono::seconds(5)));
     EXPECT_EQ(device.CurrentStatus().text, "AnotherUpdating");
+}
+
+TEST_F(SimulatedDevice, KeptOldFirmwareAcceptsEveryPartOfOneUpdate) {
+    std::string error;
+    auto fault = FaultFromJson(nlohmann::json::parse(R"({"action": "keep-firmware"})"), error);
+    ASSERT_TRUE(fault) << error;
+    DeviceSettings settings;
+    settings.faults.push_back(*fault);
+    auto device = MakeDevice(settings);
+    for (const char* expected : {"Ver.3.00TC", kTestAfterVersion}) {
+        const auto answers = WholeUpdate(*device);
+        for (const DeviceAnswer& answer : answers) {
+            ExpectAccepted(answer, "keep-firmware");
+        }
+        auto snapshot = device->Snapshot();
+        EXPECT_EQ(snapshot.firmware, expected) << "the fault holds for one update only";
+        EXPECT_EQ(snapshot.status, "Idle");
+        EXPECT_FALSE(snapshot.updateMode);
+        EXPECT_EQ(device->CurrentStatus().text, "Idle");
+    }
 }
