@@ -1,5 +1,7 @@
 #include "common/IniDocument.h"
 
+#include <iterator>
+
 namespace talbo::tesk::vorta::common {
 
 namespace {
@@ -151,6 +153,46 @@ void IniDocument::Set(std::wstring_view section, std::wstring_view key, std::wst
     head.text.assign(L"[").append(section).append(L"]");
     lines_.push_back(std::move(head));
     lines_.push_back(std::move(pair));
+}
+
+void IniDocument::ReplaceSection(std::wstring_view section,
+                                 const std::vector<std::pair<std::wstring, std::wstring>>& pairs) {
+    std::vector<Line> replacement;
+    Line head;
+    head.kind = Kind::Section;
+    head.name.assign(section);
+    head.text.assign(L"[").append(section).append(L"]");
+    replacement.push_back(std::move(head));
+    for (const auto& [key, value] : pairs) {
+        Line pair;
+        pair.kind = Kind::Pair;
+        pair.name = key;
+        pair.value = value;
+        pair.text.assign(key).append(L"=").append(value);
+        replacement.push_back(std::move(pair));
+    }
+    std::size_t begin = npos;
+    for (std::size_t i = 0; i < lines_.size() && begin == npos; ++i) {
+        if (lines_[i].kind == Kind::Section && EqualsAsciiNoCase(lines_[i].name, section)) {
+            begin = i;
+        }
+    }
+    if (begin == npos) {
+        while (!lines_.empty() && lines_.back().kind == Kind::Other && lines_.back().text.empty()) {
+            lines_.pop_back();
+        }
+        std::move(replacement.begin(), replacement.end(), std::back_inserter(lines_));
+        return;
+    }
+    std::size_t end = begin + 1;
+    while (end < lines_.size() && lines_[end].kind != Kind::Section) {
+        ++end;
+    }
+    const auto at = lines_.begin() + static_cast<std::ptrdiff_t>(begin);
+    lines_.erase(at, lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(begin),
+                  std::make_move_iterator(replacement.begin()),
+                  std::make_move_iterator(replacement.end()));
 }
 
 std::vector<std::wstring> IniDocument::Keys(std::wstring_view section) const {

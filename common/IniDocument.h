@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace talbo::tesk::vorta::common {
@@ -21,6 +22,11 @@ public:
     // section, else appends the section with the key to the end of the document.
     void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
 
+    // Puts a section holding exactly these pairs, in this order, in the place of the first
+    // section of that name (whose lines all go), else at the end of the document. A key that
+    // repeats an earlier one (ASCII case ignored) is written all the same; Get sees the first.
+    void ReplaceSection(std::wstring_view section,
+                        const std::vector<std::pair<std::wstring, std::wstring>>& pairs);
     // Keys of a section in document order (each once, first occurrence).
     std::vector<std::wstring> Keys(std::wstring_view section) const;
 

@@ -47,7 +47,8 @@ std::optional<SimulatorOptions> ParseCommandLine(const std::vector<std::string>&
     };
     std::map<std::string, Handler> withValue = {
         {"--listen", text(listen)},
-        {"--devices", number("--devices", 1, 250, [&](int n) { fleet.generatedDevices = n; })},
+        {"--devices",
+         number("--devices", 1, kMaxProxyDevices, [&](int n) { fleet.generatedDevices = n; })},
         {"--fleet",
          [&](const std::string& value) {
              fleet.fleetFile = value;
@@ -180,7 +181,8 @@ Modes
 Options
   --listen ADDR:PORT  proxy address (default 127.0.0.1:8080; [::1]:PORT for IPv6; port 0
                       takes a free port, see --port-file). Loopback addresses only.
-  --devices N         N generated devices device-1.invalid ... device-N.invalid (default 3)
+  --devices N         N generated devices device-1.invalid ... device-N.invalid (default 3;
+                      up to 10000 through the proxy, 250 in direct mode)
   --fleet FILE        the devices of a fleet file (below) instead of --devices
   --image FILE        the update image the devices expect: every uploaded file is recognised
                       by its MD5. Without it a device knows the step layout of the carried

@@ -273,9 +273,13 @@ std::optional<std::vector<DeviceSettings>> BuildFleet(const FleetRequest& reques
         text << file.rdbuf();
         return FleetFromJson(text.str(), request, error);
     }
-    int count = request.generatedDevices.value_or(3);
-    if (count < 1 || count > 250) {
-        error = "--devices must be from 1 to 250";
+    const int count = request.generatedDevices.value_or(3);
+    // Direct mode gives each device an address of its own, and 127.0.0.2 to 127.0.0.251 is all
+    // the room it takes; through the proxy, devices are only names.
+    const int most = request.direct ? kMaxDirectDevices : kMaxProxyDevices;
+    if (count < 1 || count > most) {
+        error = "--devices must be from 1 to " + std::to_string(most) +
+                (request.direct ? " in direct mode" : "");
         return std::nullopt;
     }
     std::vector<DeviceSettings> devices;

@@ -30,6 +30,10 @@ struct DeviceOverrides {
     std::optional<bool> pretty;
 };
 
+// How many devices --devices may generate: in direct mode each needs a loopback address.
+inline constexpr int kMaxDirectDevices = 250;
+inline constexpr int kMaxProxyDevices = 10000;
+
 struct FleetRequest {
     std::optional<std::filesystem::path> fleetFile;
     std::optional<int> generatedDevices;  // without a fleet file: 3

@@ -2,6 +2,9 @@
 
 namespace talbo::tesk::vorta {
 
+// The most devices a job may work on at once.
+inline constexpr int kMaxDevicesAtATime = 64;
+
 // Settings of the engine's jobs as the host sees them. The slot order below is the binary
 // contract with hosts; the object belongs to the library, like the model and the controller.
 class CUpdateSettingsExport {

@@ -13,8 +13,6 @@ class CUpdateModelIF;
 // takes the model's busy token for its moment, so it is refused while a job runs.
 class CJobSettings : public CUpdateSettingsExport {
 public:
-    static constexpr int kMaxDevicesAtATime = 64;
-
     explicit CJobSettings(CUpdateModelIF* model);
 
     bool SetDevicesAtATime(int devices) override;

@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/DeviceListFile.h"
+#include "common/HostName.h"
 #include "engine/model/DecimalText.h"
-#include "engine/model/DeviceListFile.h"
 #include "engine/model/ExceptionBarrier.h"
-#include "engine/model/HostName.h"
 #include "engine/model/RebootTimings.h"
 #include "engine/protocol/CConnection.h"
 #include "engine/protocol/UpdateConnectionFactory.h"
 
 namespace talbo::tesk::vorta {
+
+using common::IsValidHostName;
+using common::kMaxHostNameLength;
+using common::ReadDeviceListFile;
 
 namespace {
 

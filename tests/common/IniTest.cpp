@@ -41,6 +41,15 @@ TEST(IniDocument, WritesInPlaceThenInSectionThenNewSection) {
     EXPECT_EQ(doc.Get(L"A", L"x"), L"9");
 }
 
+TEST(IniDocument, ReplaceSectionDropsTheOldKeysInPlaceOrAppends) {
+    auto doc = vc::IniDocument::Parse(L"[A]\r\nx=1\r\nstale=2\r\n\r\n[B]\r\nz=3\r\n\r\n");
+    doc.ReplaceSection(L"a", {{L"x", L"9"}, {L"X", L"10"}});  // a repeated key is kept
+    doc.ReplaceSection(L"C", {{L"k", L"v"}});
+    EXPECT_EQ(doc.Serialize(), L"[a]\r\nx=9\r\nX=10\r\n[B]\r\nz=3\r\n[C]\r\nk=v\r\n");
+    EXPECT_EQ(doc.Get(L"A", L"x"), L"9");
+    EXPECT_FALSE(doc.Get(L"A", L"stale"));
+}
+
 class IniFileTest : public ::testing::Test {
 protected:
     void SetUp() override {

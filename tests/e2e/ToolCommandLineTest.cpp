@@ -13,9 +13,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include "SimulatorProcess.h"
 #include "common/IniFile.h"
+#include "common/Utf8.h"
 #include "tests/engine/interface/ProbeProcess.h"
 #include "tool/app/SingleInstanceLock.h"
 
@@ -51,6 +53,23 @@ protected:
                {"faults",
                 {{{"on", "GetInformation"}, {"action", "delay"}, {"ms", 5000}, {"times", 0}}}}},
               {{"host", "cl-midway.invalid"},
+               {"faults", {{{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}}}},
+              // A fleet for batches: each device ends differently.
+              {{"host", "b-idle.invalid"}},
+              {{"host", "b-idle-2.invalid"}},
+              {{"host", "b-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
+              {{"host", "b-newer-2.invalid"}, {"firmware", "Ver.3.02TC"}},
+              {{"host", "b-same.invalid"}, {"firmware", "Ver.3.01TC"}},
+              {{"host", "b-busy.invalid"}, {"status", "AnotherApp"}, {"app-name", "Print"}},
+              {{"host", "b-gone.invalid"}, {"faults", {{{"action", "no-comeback"}}}}},
+              {{"host", "b-printing.invalid"},
+               {"faults",
+                {{{"on", "Update"},
+                  {"part", 8},
+                  {"action", "refuse"},
+                  {"reason", "AnotherApp"},
+                  {"app-name", "Print"}}}}},
+              {{"host", "b-midway.invalid"},
                {"faults", {{{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}}}}}}};
         sim = std::make_unique<SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
@@ -62,6 +81,7 @@ protected:
     pid_t Start(const std::vector<std::string>& arguments,
                 const std::vector<std::string>& launcher = {}) {
         const fs::path errors = folder.Path() / "stderr.txt";
+        const fs::path output = folder.Path() / "stdout.txt";
         const pid_t child = ::fork();
         if (child == 0) {
             const std::string proxy = "http://127.0.0.1:" + std::to_string(sim->Port());
@@ -76,6 +96,10 @@ protected:
             const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (fd >= 0) {
                 ::dup2(fd, STDERR_FILENO);
+            }
+            const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (out >= 0) {
+                ::dup2(out, STDOUT_FILENO);
             }
             std::vector<char*> argv;
             for (const std::string& part : launcher) {
@@ -121,6 +145,43 @@ protected:
     std::string StandardError() const {
         std::ifstream in(folder.Path() / "stderr.txt");
         return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // The device lines of batches on standard output: host -> (code, text). Removes the file,
+    // so that the next batch starts with none.
+    std::map<std::string, std::pair<int, std::string>> TakeDeviceLines() const {
+        std::map<std::string, std::pair<int, std::string>> lines;
+        std::ifstream in(folder.Path() / "stdout.txt");
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t tab1 = line.find('\t');
+            const std::size_t tab2 = line.find('\t', tab1 + 1);
+            EXPECT_NE(tab2, std::string::npos) << line;
+            if (tab2 == std::string::npos) {
+                continue;
+            }
+            EXPECT_EQ(lines.count(line.substr(0, tab1)), 0U) << "two lines for " << line;
+            lines[line.substr(0, tab1)] = {std::stoi(line.substr(tab1 + 1, tab2 - tab1 - 1)),
+                                           line.substr(tab2 + 1)};
+        }
+        fs::remove(folder.Path() / "stdout.txt");
+        return lines;
+    }
+
+    // A list file in the test's folder; the argument that names it.
+    std::string ListArgument(const std::string& name, const std::string& content) const {
+        return "@" + folder.Write(name, content).string();
+    }
+
+    // A key of the newest record, or "<none>".
+    std::wstring LastRecordValue(const std::wstring& key) const {
+        const auto log = vc::IniFile::Load(folder.Path() / "VortaFWUpdateTool.log");
+        if (!log) {
+            return L"<none>";
+        }
+        const auto& doc = log->Document();
+        const std::wstring section = doc.Get(L"LAST_POS", L"DATE").value_or(L"") + L"-" +
+                                     doc.Get(L"LAST_POS", L"NO").value_or(L"");
+        return doc.Get(section, key).value_or(L"<none>");
     }
 
     // Polls until the condition holds while the started tool runs; false as soon as it has
@@ -323,4 +384,140 @@ TEST_F(ToolCommandLine, FolderOfAKilledRunIsRemovedAtTheNextStart) {
     ::waitpid(run, &status, 0);
     EXPECT_FALSE(fs::is_empty(tmp));
     EXPECT_EQ(Run({"bad_name"}), Status(-100));  // checks that tmp is empty again
+}
+
+namespace {
+
+using DeviceLines = std::map<std::string, std::pair<int, std::string>>;
+
+const std::string kSuccess = "Success";
+const std::string kInterrupted =
+    "Interrupted - run the tool again to finish rewriting this device.";
+
+std::string Narrow(const std::wstring& text) {
+    return vc::EncodeUtf8(text).value_or("<not UTF-8>");
+}
+
+}  // namespace
+
+// A mixed fleet in one batch: every device ends as a run of its own would end it, with one line
+// on standard output and one key in the run's log section, and the run exits with the most
+// severe code. Devices whose test failed are never rewritten.
+TEST_F(ToolCommandLine, BatchEndsEveryDeviceAsItsOwnRunWould) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::string list;
+        DeviceLines expected;
+        int exitCode;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {"mixed fleet, four at a time",
+         {"-j4"},
+         "b-idle.invalid\nb-newer.invalid\r\nb-same.invalid\n\nb-busy.invalid\nb-gone.invalid\n"
+         "nobody.invalid\nb-printing.invalid\nb-idle.invalid\n",
+         {{"b-idle.invalid", {0, kSuccess}},
+          {"b-newer.invalid", {2, "Version Down - didn't rewrite"}},
+          // The engine has no "already runs it" result: the same version is written again.
+          {"b-same.invalid", {0, kSuccess}},
+          {"b-busy.invalid", {-100, "Failed to rewrite - printing."}},
+          {"b-gone.invalid", {-200, "Failed to communicate."}},
+          {"nobody.invalid", {-100, "Failed to communicate."}},
+          {"b-printing.invalid", {-200, "Failed to rewrite - printing."}}},
+         -200,
+         "Failed to communicate."},
+        {"-d rewrites newer firmware, the engine's one at a time",
+         {"-d"},
+         "b-newer-2.invalid\nb-idle-2.invalid",
+         {{"b-newer-2.invalid", {0, kSuccess}}, {"b-idle-2.invalid", {0, kSuccess}}},
+         0,
+         kSuccess},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> arguments = c.options;
+        arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(arguments.size() / 2),
+                         ListArgument("fleet.txt", c.list));
+        EXPECT_EQ(Run(arguments), Status(c.exitCode)) << StandardError();
+        EXPECT_EQ(TakeDeviceLines(), c.expected);
+        EXPECT_EQ(LastRecordValue(L"Result"), std::to_wstring(c.exitCode));
+        EXPECT_EQ(Narrow(LastRecordValue(L"Detail")), c.detail);
+        for (const auto& [host, line] : c.expected) {
+            EXPECT_EQ(Narrow(LastRecordValue(vc::DecodeUtf8(host).value())),
+                      std::to_string(line.first) + " " + line.second)
+                << host;
+        }
+    }
+    for (const char* failedTest : {"b-busy.invalid", "nobody.invalid"}) {
+        for (const auto& request : sim->Requests(failedTest)) {
+            EXPECT_NE(TextOf(request, "request"), "ChangeMode") << failedTest;
+        }
+    }
+}
+
+// Arguments or a list that cannot be used: -100, one line on standard error saying why, no
+// record and no device contacted.
+TEST_F(ToolCommandLine, RefusedBatchDoesNothing) {
+    const std::string good = ListArgument("good.txt", "b-idle.invalid\n");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string says;
+    } cases[] = {
+        {{ListArgument("bad.txt", "b-idle.invalid\r\n\r\nb idle\r\nb-same.invalid\r\n")},
+         "bad.txt line 3 is not a host name"},
+        {{ListArgument("empty.txt", "\n\n")}, "names no device"},
+        {{"@" + (folder.Path() / "missing.txt").string()}, "cannot read the device list"},
+        {{good, "-j0"}, "invalid \"-j0\""},
+        {{"-j65", good}, "invalid \"-j65\""},
+        {{"-d", good, "-jx"}, "invalid \"-jx\""},
+        {{good, good}, "unexpected"},
+        {{good, "b-idle.invalid"}, "unexpected \"b-idle.invalid\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        fs::remove(folder.Path() / "stderr.txt");
+        EXPECT_EQ(Run(c.arguments), Status(-100));
+        const std::string said = StandardError();
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(TakeDeviceLines().empty());
+    }
+    EXPECT_FALSE(HasLog());
+    EXPECT_TRUE(sim->Requests("b-idle.invalid").empty());
+}
+
+// A signal during the tests ends the batch at once; during the rewrite the first one warns and
+// the second ends it. Every device not yet ended ends interrupted, and the log says so.
+TEST_F(ToolCommandLine, StopSignalsEndABatchAndEveryUnfinishedDeviceIsInterrupted) {
+    {
+        SCOPED_TRACE("during the tests");
+        const pid_t run =
+            Start({"-j2", ListArgument("slow.txt", "b-idle.invalid\ncl-slow.invalid\n")});
+        ASSERT_TRUE(WhileRunning(run, [&] { return Primings("cl-slow.invalid") > 0; }))
+            << StandardError();
+        ::kill(run, SIGTERM);
+        EXPECT_EQ(Finish(run), Status(-200));
+        const DeviceLines lines = TakeDeviceLines();
+        EXPECT_EQ(lines, (DeviceLines{{"b-idle.invalid", {-200, kInterrupted}},
+                                      {"cl-slow.invalid", {-200, kInterrupted}}}));
+        EXPECT_EQ(LastRecordValue(L"Result"), L"-200");
+        EXPECT_EQ(Narrow(LastRecordValue(L"Detail")), kInterrupted);
+        EXPECT_FALSE(HasRequest("b-idle.invalid", "ChangeMode", 1));
+    }
+    {
+        SCOPED_TRACE("during the rewrite");
+        const pid_t run = Start({ListArgument("midway.txt", "b-midway.invalid\n")});
+        ASSERT_TRUE(WhileRunning(run, [&] {
+            return HasRequest("b-midway.invalid", "ChangeMode", 2);
+        })) << StandardError();
+        ::kill(run, SIGINT);
+        ASSERT_TRUE(WhileRunning(run, [&] {
+            return StandardError().find("in the middle") != std::string::npos;
+        })) << StandardError();
+        ::kill(run, SIGINT);
+        EXPECT_EQ(Finish(run), Status(-200));
+        EXPECT_EQ(TakeDeviceLines(), (DeviceLines{{"b-midway.invalid", {-200, kInterrupted}}}));
+        EXPECT_EQ(Narrow(LastRecordValue(L"b-midway.invalid")), "-200 " + kInterrupted);
+    }
 }

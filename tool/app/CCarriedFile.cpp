@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "tool/app/CarriedBlobs.h"
+#include "tool/app/MappedFileCopy.h"
 
 namespace talbo::tesk::vorta {
 
@@ -30,7 +31,9 @@ bool CCarriedFile::WriteTo(const std::filesystem::path& path) {
         writeError = errno;
         return false;
     }
-    std::span<const std::uint8_t> rest = bytes;
+    // The kernel copies what it can straight from the executable's file; only a rest (blobs
+    // that are not mapped from a file, as in tests) goes through the process's memory.
+    std::span<const std::uint8_t> rest = bytes.subspan(CopyMappedBytes(bytes, fd));
     bool ok = true;
     while (ok && !rest.empty()) {
         const ssize_t n = ::write(fd, rest.data(), rest.size());

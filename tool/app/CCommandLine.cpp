@@ -1,30 +1,80 @@
 #include "tool/app/CCommandLine.h"
 
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
+#include "common/Utf8.h"
+#include "tool/app/CBatchRun.h"
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/ExitCodes.h"
+#include "tool/app/RunOutcome.h"
 #include "tool/app/StopSignals.h"
 
 namespace talbo::tesk::vorta {
 
-void CCommandLine::Parse(std::wstring_view argumentText) {
+namespace {
+
+std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text) {
     std::vector<std::wstring_view> tokens;
     std::size_t pos = 0;
-    while (tokens.size() < 2) {
-        pos = argumentText.find_first_not_of(L' ', pos);
+    for (;;) {
+        pos = text.find_first_not_of(L' ', pos);
         if (pos == std::wstring_view::npos) {
-            break;
+            return tokens;
         }
-        const std::size_t end = argumentText.find(L' ', pos);
-        tokens.push_back(
-            argumentText.substr(pos, end == std::wstring_view::npos ? end : end - pos));
+        const std::size_t end = text.find(L' ', pos);
+        tokens.push_back(text.substr(pos, end == std::wstring_view::npos ? end : end - pos));
         pos = end;
+    }
+}
+
+bool IsDevicesAtATimeToken(std::wstring_view token) {
+    return token.starts_with(L"-j");
+}
+
+// Whether an "@" token comes before anything that the single-device grammar would take as the
+// host name, among the three tokens a batch may have.
+bool IsBatchLine(const std::vector<std::wstring_view>& tokens) {
+    for (std::size_t i = 0; i < tokens.size() && i < 3; ++i) {
+        if (tokens[i].starts_with(L'@')) {
+            return true;
+        }
+        if (tokens[i] != L"-d" && !IsDevicesAtATimeToken(tokens[i])) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// The value of "-jN": a plain decimal 1 to 64 without sign or leading zeros; 0 when invalid.
+int DevicesAtATimeOf(std::wstring_view token) {
+    const std::wstring_view digits = token.substr(2);
+    if (digits.empty() || digits.size() > 2 || digits.front() == L'0') {
+        return 0;
+    }
+    int value = 0;
+    for (const wchar_t c : digits) {
+        if (c < L'0' || c > L'9') {
+            return 0;
+        }
+        value = value * 10 + (c - L'0');
+    }
+    return value <= kMaxDevicesAtATime ? value : 0;
+}
+
+}  // namespace
+
+void CCommandLine::Parse(std::wstring_view argumentText) {
+    const std::vector<std::wstring_view> tokens = SplitAtBlanks(argumentText);
+    m_bBatch = IsBatchLine(tokens);
+    if (m_bBatch) {
+        ParseBatch(tokens);
+        return;
     }
     const std::wstring_view t1 = tokens.empty() ? std::wstring_view() : tokens[0];
     const std::wstring_view t2 = tokens.size() < 2 ? std::wstring_view() : tokens[1];
@@ -37,6 +87,35 @@ void CCommandLine::Parse(std::wstring_view argumentText) {
     } else {
         m_strPolicy = L"skip";
         m_strHostName = t1;
+    }
+}
+
+void CCommandLine::ParseBatch(const std::vector<std::wstring_view>& tokens) {
+    bool haveList = false;
+    bool haveDevicesAtATime = false;
+    for (const std::wstring_view token : tokens) {
+        const std::wstring quoted = L"\"" + std::wstring(token) + L"\"";
+        if (token.starts_with(L'@') && !haveList) {
+            haveList = true;
+            m_strListFile = token.substr(1);
+        } else if (token == L"-d" && m_strPolicy != L"update") {
+            m_strPolicy = L"update";
+        } else if (IsDevicesAtATimeToken(token) && !haveDevicesAtATime) {
+            haveDevicesAtATime = true;
+            m_nDevicesAtATime = DevicesAtATimeOf(token);
+            if (m_nDevicesAtATime == 0) {
+                m_strArgumentError = L"invalid " + quoted + L": give -j and a number from 1 to " +
+                                     std::to_wstring(kMaxDevicesAtATime) + L", as in -j8";
+                return;
+            }
+        } else {
+            m_strArgumentError =
+                L"unexpected " + quoted + L": a batch takes @LIST, -d and -jN, each at most once";
+            return;
+        }
+    }
+    if (m_strListFile.empty()) {
+        m_strArgumentError = L"no device list file after \"@\"";
     }
 }
 
@@ -80,14 +159,23 @@ std::optional<int> CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app, CConso
 }
 
 int CCommandLine::Interrupted(CConsoleStatus& status) const {
-    const std::wstring detail = CUIStringTable::GetInstance().GetText(L"STR-301");
-    status.Finish(detail);
-    CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), kExitRewriteFailed, detail);
-    return kExitRewriteFailed;
+    const SRunOutcome outcome = InterruptedOutcome();
+    status.Finish(outcome.detail);
+    CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), outcome.exitCode, outcome.detail);
+    return outcome.exitCode;
 }
 
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
-    CUIStringTable& table = CUIStringTable::GetInstance();
+    if (m_bBatch) {
+        if (!m_strArgumentError.empty()) {
+            std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
+                         common::EncodeUtf8(m_strArgumentError)
+                             .value_or(common::AsciiToNarrow(m_strArgumentError))
+                             .c_str());
+            return kExitTestFailed;
+        }
+        return CBatchRun(m_strListFile, m_strPolicy, m_nDevicesAtATime).Run(app);
+    }
     const auto log = CFilePath::GetInstance().GetPath(L"log");
     CConsoleStatus status;
     if (TakeSignals(app) > 0) {
@@ -103,10 +191,10 @@ int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
         return Interrupted(status);
     }
     if (*tested < 0) {
-        const std::wstring detail = table.GetResultText(*tested);
-        status.Finish(detail);
-        CResultLog::Write(log, kExitTestFailed, detail);
-        return kExitTestFailed;
+        const SRunOutcome outcome = TestFailedOutcome(*tested);
+        status.Finish(outcome.detail);
+        CResultLog::Write(log, outcome.exitCode, outcome.detail);
+        return outcome.exitCode;
     }
     status.Phase(m_strHostName, L"loading the update image");
     const bool loaded = app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
@@ -126,28 +214,10 @@ int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
     if (!updated) {
         return Interrupted(status);
     }
-    int exitCode = kExitRewriteFailed;
-    std::wstring detail;
-    switch (*updated) {
-        case 100:
-            exitCode = kExitRewritten;
-            detail = table.GetText(L"STR-001");
-            break;
-        case -2:
-            exitCode = kExitSameVersion;
-            detail = table.GetText(L"STR-002");
-            break;
-        case -16:
-            exitCode = kExitNewerSkipped;
-            detail = table.GetText(L"STR-003");
-            break;
-        default:
-            detail = table.GetResultText(*updated);
-            break;
-    }
-    status.Finish(detail);
-    CResultLog::Write(log, exitCode, detail);
-    return exitCode;
+    const SRunOutcome outcome = RewriteOutcome(*updated);
+    status.Finish(outcome.detail);
+    CResultLog::Write(log, outcome.exitCode, outcome.detail);
+    return outcome.exitCode;
 }
 
 }  // namespace talbo::tesk::vorta

@@ -15,15 +15,15 @@ std::string Narrow(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
 }
 
-std::wstring Elapsed(Clock::duration duration) {
+}  // namespace
+
+std::wstring CConsoleStatus::ElapsedText(Clock::duration duration) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
     wchar_t buffer[32];
     std::swprintf(buffer, 32, L"%lld:%02lld", static_cast<long long>(seconds / 60),
                   static_cast<long long>(seconds % 60));
     return buffer;
 }
-
-}  // namespace
 
 CConsoleStatus::CConsoleStatus(std::FILE* stream)
     : CConsoleStatus(stream, stream != nullptr && ::isatty(::fileno(stream)) == 1) {}
@@ -70,7 +70,7 @@ void CConsoleStatus::Notice(const std::wstring& text) {
     std::fprintf(stream, "%s%s\n", enabled && drawn ? "\r\x1b[K" : "", Narrow(text).c_str());
     std::fflush(stream);
     if (drawn) {
-        Draw();
+        DrawText(lastLine);
     }
 }
 
@@ -83,14 +83,43 @@ void CConsoleStatus::Draw() {
     if (percent >= 0) {
         line += L" " + std::to_wstring(percent) + L"%";
     }
-    line += L" (" + Elapsed(now - phaseStart) + L")";
+    line += L" (" + ElapsedText(now - phaseStart) + L")";
     if (percent >= 0 && now - lastChange >= kWaitingAfter) {
         line += L", waiting for the device";
     }
+    DrawText(line);
+}
+
+void CConsoleStatus::Line(const std::wstring& text) {
+    host.clear();
+    phase.clear();
+    if (enabled) {
+        DrawText(text);
+    }
+}
+
+void CConsoleStatus::Clear() {
+    if (enabled && drawn) {
+        std::fputs("\r\x1b[K", stream);
+        std::fflush(stream);
+        drawn = false;
+    }
+}
+
+void CConsoleStatus::Keep() {
+    if (enabled && drawn) {
+        std::fputs("\n", stream);
+        std::fflush(stream);
+        drawn = false;
+    }
+}
+
+void CConsoleStatus::DrawText(const std::wstring& line) {
     // Return to the line's start and clear it, so the line is redrawn in place.
     std::fprintf(stream, "\r\x1b[K%s", Narrow(line).c_str());
     std::fflush(stream);
     drawn = true;
+    lastLine = line;
 }
 
 }  // namespace talbo::tesk::vorta

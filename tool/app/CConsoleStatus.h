@@ -30,15 +30,27 @@ public:
     void Notice(const std::wstring& text);
     // Ends the line with the run's result text.
     void Finish(const std::wstring& result);
+    // Draws a whole line of the caller's (a batch's summary of its devices) in place.
+    void Line(const std::wstring& text);
+    // Erases a drawn line, so that output to another stream sharing the terminal starts at the
+    // beginning of an empty line; the next Line or Progress draws it again.
+    void Clear();
+    // Ends a drawn line where it is, so that it stays above what follows.
+    void Keep();
+
+    // A duration as minutes and seconds ("12:05").
+    static std::wstring ElapsedText(std::chrono::steady_clock::duration duration);
 
 private:
     void Draw();
+    void DrawText(const std::wstring& line);
 
     std::FILE* stream;
     bool enabled;
     bool drawn = false;
     std::wstring host;
     std::wstring phase;
+    std::wstring lastLine;  // as last drawn, to draw again below a notice
     int percent = -1;
     std::chrono::steady_clock::time_point phaseStart;
     std::chrono::steady_clock::time_point lastChange;

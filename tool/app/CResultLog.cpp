@@ -77,12 +77,13 @@ std::filesystem::path CResultLog::LockPath(const std::filesystem::path& logPath)
 }
 
 void CResultLog::Write(const std::filesystem::path& logPath, int resultCode,
-                       const std::wstring& detail) {
-    WriteDated(logPath, resultCode, detail, Today());
+                       const std::wstring& detail, const ExtraKeys& extra) {
+    WriteDated(logPath, resultCode, detail, Today(), extra);
 }
 
 void CResultLog::WriteDated(const std::filesystem::path& logPath, int resultCode,
-                            const std::wstring& detail, const std::wstring& today) {
+                            const std::wstring& detail, const std::wstring& today,
+                            const ExtraKeys& extra) {
     const std::lock_guard<std::mutex> guard(LogLock());
     const LogFileLock fileLock(logPath);
     auto file = common::IniFile::LoadOrEmpty(logPath);
@@ -104,8 +105,9 @@ void CResultLog::WriteDated(const std::filesystem::path& logPath, int resultCode
     doc.Set(kLastPos, L"DATE", today);
     doc.Set(kLastPos, L"NO", digits);
     const std::wstring section = today + L"-" + digits;
-    doc.Set(section, L"Result", std::to_wstring(resultCode));
-    doc.Set(section, L"Detail", detail);
+    ExtraKeys pairs = {{L"Result", std::to_wstring(resultCode)}, {L"Detail", detail}};
+    pairs.insert(pairs.end(), extra.begin(), extra.end());
+    doc.ReplaceSection(section, pairs);
     file->Save();
 }
 

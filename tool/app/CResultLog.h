@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace talbo::tesk::vorta {
 
@@ -11,12 +13,17 @@ namespace talbo::tesk::vorta {
 // lock file beside the log, around the whole read-modify-replace, so no record is lost.
 class CResultLog {
 public:
-    // Appends one run record dated today (local time).
+    // Keys after "Result" and "Detail" in a run's section, in this order (a batch's devices).
+    using ExtraKeys = std::vector<std::pair<std::wstring, std::wstring>>;
+
+    // Appends one run record dated today (local time). A section whose number comes round
+    // again is replaced as a whole, so no key of the older run stays in it.
     static void Write(const std::filesystem::path& logPath, int resultCode,
-                      const std::wstring& detail);
+                      const std::wstring& detail, const ExtraKeys& extra = {});
     // The same with the date given as "%Y/%m/%d" text (for tests and date changes).
     static void WriteDated(const std::filesystem::path& logPath, int resultCode,
-                           const std::wstring& detail, const std::wstring& today);
+                           const std::wstring& detail, const std::wstring& today,
+                           const ExtraKeys& extra = {});
     // The lock file beside the log ("<log>.lock"); it stays, as the log does.
     static std::filesystem::path LockPath(const std::filesystem::path& logPath);
     // Today's local date as "%Y/%m/%d"; empty if it cannot be formatted.

@@ -87,6 +87,7 @@ int CVortaFWUpdateToolUIApp::ExitInstance() {
         m_hEngineModule = nullptr;
         m_pfnGetController = nullptr;
         m_pfnGetModel = nullptr;
+        m_pfnGetSettings = nullptr;
     }
     m_pEngineFile.reset();  // deletes the written library file
     return m_nExitCode;
@@ -197,12 +198,14 @@ bool CVortaFWUpdateToolUIApp::LoadEngine() {
         ::dlsym(m_hEngineModule, kControllerEntryName));
     m_pfnGetModel =
         reinterpret_cast<GetVortaUpdateModelFn>(::dlsym(m_hEngineModule, kModelEntryName));
-    if (m_pfnGetController == nullptr || m_pfnGetModel == nullptr) {
+    m_pfnGetSettings =
+        reinterpret_cast<GetVortaUpdateSettingsFn>(::dlsym(m_hEngineModule, kSettingsEntryName));
+    if (m_pfnGetController == nullptr || m_pfnGetModel == nullptr || m_pfnGetSettings == nullptr) {
         m_strStartupFailure = "the engine library lacks its entry points";
         return false;
     }
     // A copy of the engine that refused to load (another process holds it) answers null.
-    if (Controller() == nullptr || Model() == nullptr) {
+    if (Controller() == nullptr || Model() == nullptr || Settings() == nullptr) {
         m_strStartupFailure =
             "another process holds the engine (another copy of the tool, or a program using "
             "the engine library); only one can use it at a time";
@@ -234,6 +237,10 @@ CUpdateControllerExport* CVortaFWUpdateToolUIApp::Controller() const {
 
 CUpdateModelExport* CVortaFWUpdateToolUIApp::Model() const {
     return m_pfnGetModel != nullptr ? m_pfnGetModel() : nullptr;
+}
+
+CUpdateSettingsExport* CVortaFWUpdateToolUIApp::Settings() const {
+    return m_pfnGetSettings != nullptr ? m_pfnGetSettings() : nullptr;
 }
 
 bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {

@@ -17,4 +17,23 @@ inline constexpr int kExitRewriteFailed = -200;
 // prepared.
 inline constexpr int kExitStartupFailed = -300;
 
+// How severe a run's code is, for the one code of a batch of runs: -300, -200, -100, 2, 1, 0
+// from the most severe down (0 only when every device was rewritten). Other codes rank as 0.
+constexpr int ExitSeverity(int code) {
+    switch (code) {
+        case kExitStartupFailed:
+            return 5;
+        case kExitRewriteFailed:
+            return 4;
+        case kExitTestFailed:
+            return 3;
+        case kExitNewerSkipped:
+            return 2;
+        case kExitSameVersion:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
 }  // namespace talbo::tesk::vorta

@@ -97,6 +97,26 @@ TEST(SimulatorRouting, UnknownHostsWrongPathsAndMethodsGetTheirStatus) {
         200);
 }
 
+// A fleet of 2000 devices behind the proxy: the first and the last answer, one more is no
+// device, and an idle device costs little memory (measured against a fleet of 3).
+TEST(SimulatorRouting, TwoThousandDevicesAnswerAndIdleDevicesStaySmall) {
+    constexpr int kDevices = 2000;
+    constexpr long kMaxKiBPerIdleDevice = 8;
+    SimulatorProcess few({"--devices", "3"});
+    ASSERT_TRUE(few.Started()) << few.StandardError();
+    SimulatorProcess many({"--devices", std::to_string(kDevices)});
+    ASSERT_TRUE(many.Started()) << many.StandardError();
+    for (const int number : {1, kDevices}) {
+        const std::string host = "device-" + std::to_string(number) + ".invalid";
+        EXPECT_EQ(DeviceClient::ViaProxy(many.Port(), host).GetInformation().status, 200) << host;
+    }
+    const std::string beyond = "device-" + std::to_string(kDevices + 1) + ".invalid";
+    EXPECT_EQ(DeviceClient::ViaProxy(many.Port(), beyond).GetInformation().status, 502);
+    const long perDevice = (many.ResidentKiB() - few.ResidentKiB()) / (kDevices - 3);
+    EXPECT_LE(perDevice, kMaxKiBPerIdleDevice)
+        << many.ResidentKiB() << " KiB against " << few.ResidentKiB() << " KiB";
+}
+
 TEST(SimulatorRouting, StopsGracefullyAndSummarisesEveryDevice) {
     SimulatorProcess sim({"--devices", "2"});
     ASSERT_TRUE(sim.Started()) << sim.StandardError();

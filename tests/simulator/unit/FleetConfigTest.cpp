@@ -93,6 +93,34 @@ TEST(FleetConfig, DirectModeGeneratesOneLoopbackAddressPerDevice) {
     EXPECT_EQ((*fleet)[1].listen->ToString(), "127.0.0.3:8081");
 }
 
+// Through the proxy devices are only names, so thousands fit; direct mode runs out of loopback
+// addresses after 250.
+TEST(FleetConfig, GeneratedDevicesUpToTheLimitOfTheMode) {
+    const struct {
+        bool direct;
+        int devices;
+        bool accepted;
+    } cases[] = {{false, 2000, true},
+                 {false, 10000, true},
+                 {false, 10001, false},
+                 {true, 250, true},
+                 {true, 251, false}};
+    for (const auto& c : cases) {
+        FleetRequest request;
+        request.direct = c.direct;
+        request.generatedDevices = c.devices;
+        std::string error;
+        const auto fleet = BuildFleet(request, error);
+        EXPECT_EQ(fleet.has_value(), c.accepted) << c.devices << (c.direct ? " direct" : "");
+        if (fleet) {
+            EXPECT_EQ(fleet->size(), static_cast<std::size_t>(c.devices));
+            EXPECT_EQ(fleet->back().host, c.direct
+                                              ? "127.0.0.251"
+                                              : "device-" + std::to_string(c.devices) + ".invalid");
+        }
+    }
+}
+
 TEST(FaultScript, FiresFromItsOccurrenceForItsNumberOfTimes) {
     std::string error;
     auto fault = FaultFromJson(nlohmann::json::parse(

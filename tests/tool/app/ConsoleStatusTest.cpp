@@ -75,3 +75,21 @@ TEST(ConsoleStatus, NoticesReachEveryStreamAndKeepTheLiveLine) {
         }
     }
 }
+
+// A batch's summary line is drawn in place, erased before a device's line goes to the same
+// terminal, and kept at the end.
+TEST(ConsoleStatus, WholeLinesAreDrawnErasedAndKept) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    {
+        tv::CConsoleStatus status(file, true);
+        status.Line(L"Done 0/2");
+        status.Clear();
+        status.Clear();  // nothing drawn: nothing to erase
+        status.Line(L"Done 2/2");
+        status.Keep();
+    }
+    const std::string text = Captured(file);
+    std::fclose(file);
+    EXPECT_EQ(text, "\r\x1b[KDone 0/2\r\x1b[K\r\x1b[KDone 2/2\n");
+}

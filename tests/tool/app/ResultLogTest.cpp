@@ -51,11 +51,33 @@ TEST_F(ResultLogTest, WrapsAfter999AndOverwritesThatDaysFirstRecord) {
     tv::CResultLog::WriteDated(path, 0, L"first", L"2013/05/21");
     ASSERT_TRUE(vc::ReplaceFileAtomically(path,
                                           "[LAST_POS]\r\nDATE=2013/05/21\r\nNO=999\r\n[2013/05/"
-                                          "21-000]\r\nResult=0\r\nDetail=first\r\n"));
+                                          "21-000]\r\nResult=0\r\nDetail=first\r\n"
+                                          "device-1=0 Success\r\n[2013/05/21-001]\r\n"
+                                          "Result=1\r\n"));
     tv::CResultLog::WriteDated(path, -100, L"again", L"2013/05/21");
     EXPECT_EQ(Value(L"LAST_POS", L"NO"), L"000");
     EXPECT_EQ(Value(L"2013/05/21-000", L"Result"), L"-100");
     EXPECT_EQ(Value(L"2013/05/21-000", L"Detail"), L"again");
+    // The older batch's device key must not pass for a result of the new run.
+    EXPECT_EQ(Value(L"2013/05/21-000", L"device-1"), L"<none>");
+    EXPECT_EQ(Value(L"2013/05/21-001", L"Result"), L"1");
+}
+
+// A batch's section: Result and Detail first, then one key per device in the order given. A
+// device whose name only differs in case from an earlier key keeps its own line, and the run's
+// Result is never replaced by it.
+TEST_F(ResultLogTest, BatchSectionHasAKeyPerDevice) {
+    tv::CResultLog::WriteDated(path, -200, L"Failed to rewrite - printing.", L"2013/05/21",
+                               {{L"device-1", L"0 Success"},
+                                {L"printer-2", L"-200 Failed to rewrite - printing."},
+                                {L"result", L"1 Success - no need to rewrite"}});
+    EXPECT_EQ(Value(L"2013/05/21-000", L"Result"), L"-200");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"Detail"), L"Failed to rewrite - printing.");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"device-1"), L"0 Success");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"printer-2"), L"-200 Failed to rewrite - printing.");
+    const auto text = vc::ReadWholeFile(path);
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("result=1 Success - no need to rewrite\r\n"), std::string::npos);
 }
 
 TEST_F(ResultLogTest, ConcurrentWritersNeverLoseARecord) {

@@ -1,4 +1,4 @@
-#include "engine/model/DeviceListFile.h"
+#include "common/DeviceListFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <optional>
 
+#include "common/HostName.h"
 #include "common/Utf8.h"
-#include "engine/model/HostName.h"
 
-namespace talbo::tesk::vorta {
+namespace talbo::tesk::vorta::common {
 
 namespace {
 
@@ -44,12 +44,17 @@ public:
         if (!line.empty() && line.back() == L'\r') {
             line.pop_back();
         }
-        return FinishLine();
+        if (!FinishLine()) {
+            return false;
+        }
+        ++lineNumber;
+        return true;
     }
 
     // The last line needs no line feed; a carriage return there is an ordinary character.
     bool Finish() { return FinishLine(); }
 
+    std::size_t LineNumber() const { return lineNumber; }
     std::vector<std::wstring> TakeNames() { return std::move(names); }
 
 private:
@@ -66,19 +71,22 @@ private:
     }
 
     std::wstring line;
+    std::size_t lineNumber = 1;
     std::vector<std::wstring> names;
 };
 
 }  // namespace
 
-std::vector<std::wstring> ReadDeviceListFile(const std::wstring& path) {
-    const std::optional<std::string> narrowPath = common::EncodeUtf8(path);
-    if (!narrowPath || narrowPath->empty()) {
-        return {};
+DeviceList ReadDeviceList(const std::filesystem::path& path) {
+    DeviceList list;
+    if (path.empty()) {
+        list.readError = ENOENT;
+        return list;
     }
-    const CFileDescriptor file(::open(narrowPath->c_str(), O_RDONLY | O_CLOEXEC));
+    const CFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.Get() < 0) {
-        return {};
+        list.readError = errno;
+        return list;
     }
 
     CListLineCollector collector;
@@ -89,21 +97,34 @@ std::vector<std::wstring> ReadDeviceListFile(const std::wstring& path) {
             if (errno == EINTR) {
                 continue;
             }
-            return {};  // unreadable, e.g. a directory
+            list.readError = errno;  // unreadable, e.g. a directory
+            return list;
         }
         if (count == 0) {
             break;
         }
         for (ssize_t i = 0; i < count; ++i) {
             if (!collector.Add(buffer[static_cast<std::size_t>(i)])) {
-                return {};
+                list.badLine = collector.LineNumber();
+                return list;
             }
         }
     }
     if (!collector.Finish()) {
-        return {};
+        list.badLine = collector.LineNumber();
+        return list;
     }
-    return collector.TakeNames();
+    list.names = collector.TakeNames();
+    return list;
 }
 
-}  // namespace talbo::tesk::vorta
+std::vector<std::wstring> ReadDeviceListFile(const std::wstring& path) {
+    const std::optional<std::string> narrowPath = EncodeUtf8(path);
+    if (!narrowPath) {
+        return {};
+    }
+    DeviceList list = ReadDeviceList(*narrowPath);
+    return list.Accepted() ? std::move(list.names) : std::vector<std::wstring>();
+}
+
+}  // namespace talbo::tesk::vorta::common

@@ -1,8 +1,8 @@
-#include "engine/model/HostName.h"
+#include "common/HostName.h"
 
 #include <algorithm>
 
-namespace talbo::tesk::vorta {
+namespace talbo::tesk::vorta::common {
 
 bool IsHostNameCharacter(wchar_t c) noexcept {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
@@ -14,4 +14,4 @@ bool IsValidHostName(std::wstring_view name) noexcept {
            std::all_of(name.begin(), name.end(), IsHostNameCharacter);
 }
 
-}  // namespace talbo::tesk::vorta
+}  // namespace talbo::tesk::vorta::common

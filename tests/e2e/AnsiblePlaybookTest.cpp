@@ -1,0 +1,101 @@
+// The fleet playbook in contrib/ansible run the way its README shows, on this computer as the
+// one site host (ansible-playbook -i localhost, -c local), against vorta-devsim. Skipped when
+// ansible-playbook is not installed.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "SimulatorProcess.h"
+#include "common/IniFile.h"
+
+using namespace devsim_test;
+namespace fs = std::filesystem;
+namespace vc = talbo::tesk::vorta::common;
+
+namespace {
+
+bool HasAnsiblePlaybook() {
+    return std::system("command -v ansible-playbook >/dev/null 2>&1") == 0;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+// The site's batch runs, its log and device lines come back, and a site where a device failed
+// fails its host only after its log has been fetched.
+TEST(AnsiblePlaybook, RunsEachSitesBatchAndFetchesItsLog) {
+    if (!HasAnsiblePlaybook()) {
+        GTEST_SKIP() << "ansible-playbook is not installed (Debian package ansible-core)";
+    }
+    SimulatorProcess sim({"--devices", "2", "--restart-ms", "200"});
+    ASSERT_TRUE(sim.Started()) << sim.StandardError();
+    TempFolder folder;
+    const struct {
+        const char* name;
+        std::string list;
+        bool hostFails;
+        std::vector<std::wstring> logged;
+    } cases[] = {
+        {"every device rewritten",
+         "device-1.invalid\ndevice-2.invalid\n",
+         false,
+         {L"0 Success", L"0 Success"}},
+        {"a device that does not answer",
+         "device-1.invalid\nnobody.invalid\n",
+         true,
+         {L"0 Success", L"-100 Failed to communicate."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path results = folder.Path() / "results";
+        fs::remove_all(results);
+        const nlohmann::json vars = {
+            {"vorta_tool", VORTA_TOOL_PATH},
+            {"vorta_list", folder.Write("site.txt", c.list).string()},
+            {"vorta_remote_dir", (folder.Path() / "site").string()},
+            {"vorta_results", results.string()},
+            {"vorta_devices_at_a_time", 2},
+            {"vorta_environment",
+             {{"http_proxy", "http://127.0.0.1:" + std::to_string(sim.Port())},
+              {"no_proxy", ""},
+              {"LANG", "C.UTF-8"},
+              {"VORTA_REBOOT_FIRST_WAIT_MS", "150"},
+              {"VORTA_REBOOT_RETRY_WAIT_MS", "100"},
+              {"VORTA_REBOOT_RETRY_MAX", "20"}}}};
+        const fs::path varsFile = folder.Write("vars.json", vars.dump());
+        const fs::path output = folder.Path() / "ansible.txt";
+        const std::string command = "ANSIBLE_HOME='" + (folder.Path() / "ansible").string() +
+                                    "' ANSIBLE_NOCOLOR=1 ANSIBLE_PYTHON_INTERPRETER=auto_silent "
+                                    "ansible-playbook -i localhost, -c local '" VORTA_PLAYBOOK_PATH
+                                    "' -e @'" +
+                                    varsFile.string() + "' >'" + output.string() + "' 2>&1";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << ReadAll(output);
+        EXPECT_EQ(WEXITSTATUS(status) != 0, c.hostFails) << ReadAll(output);
+
+        const auto log = vc::IniFile::Load(results / "localhost" / "VortaFWUpdateTool.log");
+        ASSERT_TRUE(log) << ReadAll(output);
+        const auto& doc = log->Document();
+        const std::wstring section = doc.Get(L"LAST_POS", L"DATE").value_or(L"") + L"-" +
+                                     doc.Get(L"LAST_POS", L"NO").value_or(L"");
+        std::vector<std::wstring> logged;
+        for (const std::wstring& key : doc.Keys(section)) {
+            if (key != L"Result" && key != L"Detail") {
+                logged.push_back(doc.Get(section, key).value_or(L""));
+            }
+        }
+        EXPECT_EQ(logged, c.logged);
+        const std::string lines = ReadAll(results / "localhost" / "devices.tsv");
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+    }
+}
