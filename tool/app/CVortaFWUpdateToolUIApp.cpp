@@ -87,6 +87,7 @@ int CVortaFWUpdateToolUIApp::ExitInstance() {
         m_hEngineModule = nullptr;
         m_pfnGetController = nullptr;
         m_pfnGetModel = nullptr;
+        m_pfnGetSettings = nullptr;
     }
     m_pEngineFile.reset();  // deletes the written library file
     return m_nExitCode;
@@ -197,6 +198,9 @@ bool CVortaFWUpdateToolUIApp::LoadEngine() {
         ::dlsym(m_hEngineModule, kControllerEntryName));
     m_pfnGetModel =
         reinterpret_cast<GetVortaUpdateModelFn>(::dlsym(m_hEngineModule, kModelEntryName));
+    // The settings are an addition: without them jobs run one device at a time, as specified.
+    m_pfnGetSettings =
+        reinterpret_cast<GetVortaUpdateSettingsFn>(::dlsym(m_hEngineModule, kSettingsEntryName));
     if (m_pfnGetController == nullptr || m_pfnGetModel == nullptr) {
         m_strStartupFailure = "the engine library lacks its entry points";
         return false;
@@ -234,6 +238,10 @@ CUpdateControllerExport* CVortaFWUpdateToolUIApp::Controller() const {
 
 CUpdateModelExport* CVortaFWUpdateToolUIApp::Model() const {
     return m_pfnGetModel != nullptr ? m_pfnGetModel() : nullptr;
+}
+
+CUpdateSettingsExport* CVortaFWUpdateToolUIApp::Settings() const {
+    return m_pfnGetSettings != nullptr ? m_pfnGetSettings() : nullptr;
 }
 
 bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {

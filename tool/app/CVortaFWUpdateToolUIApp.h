@@ -41,6 +41,8 @@ public:
 
     CUpdateControllerExport* Controller() const;
     CUpdateModelExport* Model() const;
+    // The engine's job settings; null when the engine offers none.
+    CUpdateSettingsExport* Settings() const;
 
     // Writes the carried update image to path, lets the engine load it and deletes the file
     // again before returning; the result of LoadUpdateImage.
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<CCarriedFile> m_pEngineFile;
     GetVortaUpdateControllerFn m_pfnGetController = nullptr;
     GetVortaUpdateModelFn m_pfnGetModel = nullptr;
+    GetVortaUpdateSettingsFn m_pfnGetSettings = nullptr;
     std::unique_ptr<SingleInstanceLock> m_hInstanceMutex;
     int m_nExitCode = 0;
     int m_nLanguageNumber = 0;

@@ -50,6 +50,9 @@ const wchar_t* Device::GetValue(const wchar_t* key) {
     if (key == nullptr) {
         return nullptr;
     }
+    if (std::wstring_view(key) == L"progress") {
+        values[key] = std::to_wstring(NextProgress());
+    }
     const auto it = values.find(key);
     return it == values.end() ? nullptr : it->second.c_str();
 }
@@ -169,6 +172,15 @@ bool Controller::AnswerInquiry(const wchar_t* answer) {
     return onAnswer ? onAnswer(text) : false;
 }
 
+bool Settings::SetDevicesAtATime(int devices) {
+    setCalls.push_back(devices);
+    if (refuse || devices < 1 || devices > 64) {
+        return false;
+    }
+    devicesAtATime = devices;
+    return true;
+}
+
 Engine::Engine() = default;
 
 WizardEngineAccess Engine::Access() {
@@ -176,6 +188,7 @@ WizardEngineAccess Engine::Access() {
         [this] { return &model; },
         [this] { return &controller; },
         [this](const std::filesystem::path& path) { return LoadImage(path); },
+        [this] { return &settings; },
     };
 }
 

@@ -72,7 +72,7 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     if (!answerer.WaitForMessages(1, kJobTimeoutMs)) {
         return Fail("the access test did not end");
     }
-    devices.List().setCurrentItem(nullptr);
+    devices.List().setCurrentIndex(QModelIndex());
     if (!Save(dialog, out, "wizard-2-devices.png")) {
         return false;
     }
@@ -113,7 +113,7 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     if (!ended) {
         return Fail("the rewrite did not end");
     }
-    update.List().setCurrentItem(nullptr);
+    update.List().setCurrentIndex(QModelIndex());
     return Save(dialog, out, "wizard-4-update-done.png");
 }
 
