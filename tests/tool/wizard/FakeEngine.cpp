@@ -75,6 +75,7 @@ bool Model::AddDevice(const wchar_t* hostName) {
     }
     if (Find(hostName) == nullptr) {
         devices.push_back(std::make_unique<Device>(hostName));
+        byHost[hostName] = devices.back().get();
     }
     return true;
 }
@@ -139,12 +140,14 @@ bool Model::SetUpdateTarget(const wchar_t* hostName, bool update) {
 }
 
 Device* Model::Find(const std::wstring& host) {
-    for (const auto& device : devices) {
-        if (device->values[L"hostname"] == host) {
-            return device.get();
+    if (byHost.size() != devices.size()) {
+        byHost.clear();
+        for (const auto& device : devices) {
+            byHost[device->values[L"hostname"]] = device.get();
         }
     }
-    return nullptr;
+    const auto it = byHost.find(host);
+    return it != byHost.end() ? it->second : nullptr;
 }
 
 Device& Model::At(const std::wstring& host) {

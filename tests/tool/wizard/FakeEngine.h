@@ -54,6 +54,10 @@ public:
 
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<std::pair<std::wstring, bool>> targetCalls;
+
+private:
+    // Host name to device, rebuilt whenever a test has changed the devices directly.
+    std::map<std::wstring, Device*> byHost;
 };
 
 class Controller : public tv::CUpdateControllerExport {
