@@ -173,13 +173,14 @@ void CDeviceSelectPage::OnBrowseDeviceList() {
 
 void CDeviceSelectPage::RefreshDeviceList() {
     if (tv::CUpdateModelExport* model = Frame().Engine().Model()) {
-        RefreshDeviceRows(*model, m_list, {L"modelname", L"version"}, ECheckSync::CheckOnly);
+        RefreshDeviceRows(*model, Frame().DeviceRecords(), m_list, {L"modelname", L"version"},
+                          ECheckSync::CheckOnly);
     }
 }
 
 void CDeviceSelectPage::SyncCheckStates() {
     if (tv::CUpdateModelExport* model = Frame().Engine().Model()) {
-        SyncDeviceChecks(*model, m_list);
+        SyncDeviceChecks(*model, Frame().DeviceRecords(), m_list);
     }
 }
 

@@ -177,8 +177,8 @@ void CUpdatePage::RefreshUpdateList() {
     if (model == nullptr) {
         return;
     }
-    if (RefreshDeviceRows(*model, m_list, {L"modelname", L"version", L"afterversion"},
-                          ECheckSync::BothWays) > 0) {
+    if (RefreshDeviceRows(*model, Frame().DeviceRecords(), m_list,
+                          {L"modelname", L"version", L"afterversion"}, ECheckSync::BothWays) > 0) {
         m_list.FitColumnsToContents();
     }
 }

@@ -4,21 +4,21 @@
 
 #include "engine/interface/CUpdateModelExport.h"
 #include "tool/wizard/CDeviceListView.h"
+#include "tool/wizard/CDeviceRecords.h"
 #include "tool/wizard/WizardText.h"
 
 namespace tv = talbo::tesk::vorta;
 
 namespace {
 
-// The record of a listed device as the row keeps it; a look-up by name costs the engine a walk
-// over all its devices, so rows that have their record do not ask again.
-tv::CDevInfoIF* RecordOf(tv::CUpdateModelExport& model, const CDeviceListModel& rows,
-                         const wchar_t* name, const QString& nameText) {
-    const int row = rows.FindRow(nameText);
-    if (tv::CDevInfoIF* known = rows.Device(row)) {
+// The record of a device: the one its row keeps, else the one found by name.
+tv::CDevInfoIF* RecordOf(tv::CUpdateModelExport& model, CDeviceRecords& records,
+                         const CDeviceListModel& rows, const wchar_t* name,
+                         const QString& nameText) {
+    if (tv::CDevInfoIF* known = rows.Device(rows.FindRow(nameText))) {
         return known;
     }
-    return model.GetDeviceInfo(name);
+    return records.Find(model, name);
 }
 
 bool IsTarget(tv::CDevInfoIF* device) {
@@ -27,7 +27,7 @@ bool IsTarget(tv::CDevInfoIF* device) {
 
 }  // namespace
 
-int RefreshDeviceRows(tv::CUpdateModelExport& model, CDeviceListView& list,
+int RefreshDeviceRows(tv::CUpdateModelExport& model, CDeviceRecords& records, CDeviceListView& list,
                       std::initializer_list<const wchar_t*> columnKeys, ECheckSync sync) {
     CDeviceListModel& rows = list.Rows();
     std::vector<CDeviceListModel::SRow> pending;
@@ -43,7 +43,7 @@ int RefreshDeviceRows(tv::CUpdateModelExport& model, CDeviceListView& list,
     int row = 0;
     for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
         const QString nameText = QString::fromWCharArray(name);
-        tv::CDevInfoIF* device = RecordOf(model, rows, name, nameText);
+        tv::CDevInfoIF* device = RecordOf(model, records, rows, name, nameText);
         if (device != nullptr) {
             const QString host = DeviceValue(device, L"hostname").value_or(nameText);
             if (rows.FindRow(host) < 0) {
@@ -73,12 +73,14 @@ int RefreshDeviceRows(tv::CUpdateModelExport& model, CDeviceListView& list,
     return added;
 }
 
-void SyncDeviceChecks(tv::CUpdateModelExport& model, CDeviceListView& list) {
+void SyncDeviceChecks(tv::CUpdateModelExport& model, CDeviceRecords& records,
+                      CDeviceListView& list) {
     CDeviceListModel& rows = list.Rows();
     tv::CHostNameIterator names = model.GetHostNameIterator();
     int row = 0;
     for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
-        if (tv::CDevInfoIF* device = RecordOf(model, rows, name, QString::fromWCharArray(name))) {
+        if (tv::CDevInfoIF* device =
+                RecordOf(model, records, rows, name, QString::fromWCharArray(name))) {
             rows.SetChecked(row, IsTarget(device));
         }
         ++row;
