@@ -1,6 +1,7 @@
 // Drives the real wizard against the real engine and a running vorta-devsim (reached through
 // http_proxy) and saves a PNG of each stage: the licence, the devices after an access test, and
-// the update page during and after a rewrite. scripts/screenshots runs it under Xvfb.
+// the update page during and after a rewrite of the fleet, several devices at a time.
+// scripts/screenshots runs it under Xvfb.
 //
 //   wizard_screenshots OUT_DIR HOST...
 // The interface language follows LANG / LC_ALL as in the tool.
@@ -25,6 +26,9 @@ namespace fs = std::filesystem;
 using wizardtest::WaitFor;
 
 constexpr int kJobTimeoutMs = 10 * 60 * 1000;
+constexpr int kDevicesAtATime = 4;
+// The running picture waits until this many devices show progress together.
+constexpr int kRunningTogether = 3;
 
 void LoadStrings() {
     const bool japanese = tv::SystemDefaultLocale() == tv::kLocaleJapanese;
@@ -79,6 +83,7 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
 
     dialog.NextButton().click();
     CUpdatePage& update = dialog.UpdatePage();
+    update.DevicesAtATimeBox().setValue(kDevicesAtATime);
     // Yes to the confirmation, No to every downgrade question, OK to the closing message.
     answerer.whileOpen = [&](QMessageBox& box) {
         if (box.standardButtons().testFlag(QMessageBox::Yes)) {
@@ -92,13 +97,13 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     dialog.UpdateButton().click();
     const bool running = WaitFor(
         [&] {
+            int together = 0;
             for (int row = 0; row < update.List().RowCount(); ++row) {
-                const QString text = update.List().Text(row, 4).trimmed();
-                if (text.endsWith(QLatin1Char('%')) && text != QStringLiteral("0%")) {
-                    return true;
-                }
+                const QVariant percentage = update.List().Rows().data(
+                    update.List().Rows().index(row, 4), CDeviceListModel::kProgressRole);
+                together += percentage.isValid() && percentage.toInt() > 0;
             }
-            return false;
+            return together >= kRunningTogether;
         },
         kJobTimeoutMs);
     if (!running || !Save(dialog, out, "wizard-3-update-running.png")) {
