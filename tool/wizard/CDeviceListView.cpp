@@ -4,6 +4,8 @@
 #include <QHelpEvent>
 #include <QToolTip>
 
+#include <algorithm>
+
 #include "tool/wizard/CProgressCellDelegate.h"
 
 CDeviceListView::CDeviceListView(QWidget* parent) : QTreeView(parent), m_rows(this) {
@@ -30,8 +32,32 @@ void CDeviceListView::SetColumns(const QStringList& titles, const std::vector<in
 }
 
 void CDeviceListView::FitColumnsToContents() {
-    for (int column = 0; column + 1 < m_rows.columnCount(); ++column) {
+    const int last = m_rows.columnCount() - 1;
+    if (last < 0) {
+        return;
+    }
+    std::vector<int> widths;
+    int total = 0;
+    for (int column = 0; column < last; ++column) {
         resizeColumnToContents(column);
+        widths.push_back(columnWidth(column));
+        total += widths.back();
+    }
+    // The last column (progress and results) stays in view: the widest columns give up what
+    // it needs, down to their titles' width; their cut cells show the full text as tooltips.
+    const int lastNeeds =
+        std::max(header()->sectionSizeHint(last), viewport()->width() * kLastColumnShare / 100);
+    int excess = total - (viewport()->width() - lastNeeds);
+    while (excess > 0) {
+        const auto widest = std::max_element(widths.begin(), widths.end());
+        const int column = static_cast<int>(widest - widths.begin());
+        const int cut = std::min(excess, *widest - header()->sectionSizeHint(column));
+        if (cut <= 0) {
+            break;
+        }
+        *widest -= cut;
+        excess -= cut;
+        setColumnWidth(column, *widest);
     }
 }
 

@@ -17,8 +17,9 @@ public:
 
     // Column titles and initial widths in logical pixels; the last column takes what remains.
     void SetColumns(const QStringList& titles, const std::vector<int>& widths);
-    // Sizes every column but the last (which takes what remains) to its contents. Meant for
-    // moments when many rows have changed, not for every poll.
+    // Sizes every column but the last (which takes what remains) to its contents, as far as
+    // the last keeps a third of the width. Meant for moments when many rows have changed, not
+    // for every poll.
     void FitColumnsToContents();
     // The width a column needs for its contents (what FitColumnsToContents gives it).
     using QTreeView::sizeHintForColumn;
@@ -56,5 +57,7 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    static constexpr int kLastColumnShare = 33;  // percent of the width kept for the last column
+
     CDeviceListModel m_rows;
 };

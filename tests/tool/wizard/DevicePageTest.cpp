@@ -170,8 +170,7 @@ TEST_F(DevicePageTest, SpaceTogglesTheCurrentRowsCheckBox) {
 }
 
 TEST_F(DevicePageTest, LargeImportIsOneInsertionMirroredWithoutWritesAndSizedToFit) {
-    const QString longName = QStringLiteral("a-rather-long-host-name-of-a-printer-in-the-") +
-                             QStringLiteral("north-wing-of-the-third-floor.site.example");
+    const QString longName = QStringLiteral("north-wing-printer.example");
     std::string content = longName.toStdString() + "\n";
     constexpr int kDevices = 2000;
     for (int i = 1; i < kDevices; ++i) {
@@ -189,8 +188,17 @@ TEST_F(DevicePageTest, LargeImportIsOneInsertionMirroredWithoutWritesAndSizedToF
     // The rows show the engine's "update" values; nothing is written back for them.
     EXPECT_TRUE(engine.model.targetCalls.empty());
     // The host name column is as wide as its longest name, so nothing is cut.
+    EXPECT_GT(List().sizeHintForColumn(0), 120);
     EXPECT_GE(List().columnWidth(0), List().sizeHintForColumn(0));
     EXPECT_TRUE(List().CellToolTip(0, 0).isEmpty());
+
+    // A name wider than the list gives way to the result column, and shows as a tooltip.
+    const QString hugeName = QString(200, QLatin1Char('x')) + QStringLiteral(".example");
+    answerer.ChooseFile(ListFile("huge.txt", hugeName.toStdString() + "\n"));
+    Click(DevicePage().BrowseButton());
+    ASSERT_EQ(List().RowCount(), kDevices + 1);
+    EXPECT_GE(List().columnWidth(3), List().viewport()->width() / 3 - 1);
+    EXPECT_EQ(List().CellToolTip(kDevices, 0), hugeName);
 }
 
 TEST_F(DevicePageTest, CutCellShowsItsFullTextAsTooltip) {

@@ -95,15 +95,23 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     };
     const std::size_t before = answerer.messages.size();
     dialog.UpdateButton().click();
+    // A moment with devices at different steps: one waiting for its restart, others sending.
+    const QString restarting = CUpdatePage::PhaseText(QStringLiteral("restart"), 1);
     const bool running = WaitFor(
         [&] {
             int together = 0;
+            bool restart = false;
             for (int row = 0; row < update.List().RowCount(); ++row) {
-                const QVariant percentage = update.List().Rows().data(
-                    update.List().Rows().index(row, 4), CDeviceListModel::kProgressRole);
+                const QModelIndex cell = update.List().Rows().index(row, 4);
+                const QVariant percentage =
+                    update.List().Rows().data(cell, CDeviceListModel::kProgressRole);
                 together += percentage.isValid() && percentage.toInt() > 0;
+                restart = restart || update.List()
+                                             .Rows()
+                                             .data(cell, CDeviceListModel::kProgressDetailRole)
+                                             .toString() == restarting;
             }
-            return together >= kRunningTogether;
+            return together >= kRunningTogether && restart;
         },
         kJobTimeoutMs);
     if (!running || !Save(dialog, out, "wizard-3-update-running.png")) {
@@ -144,7 +152,8 @@ int main(int argc, char** argv) {
     }
     wizardtest::ModalAnswerer answerer;
     CVortaFWUpdateToolUIDlg dialog(engine.Access(fs::path(VORTA_CARRIED_IMAGE_PATH)));
-    dialog.resize(dialog.minimumSize().expandedTo(dialog.sizeHint()) * 1.15);
+    // Wide enough for the five columns of the update page with a fleet's host names.
+    dialog.resize(QSize(940, 560).expandedTo(dialog.minimumSize()));
     dialog.show();
     const bool ok = Run(dialog, answerer, out, hosts);
     return ok && answerer.unexpected == 0 ? 0 : 1;
