@@ -11,7 +11,7 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-constexpr std::array<const wchar_t*, 67> kKeys = {
+constexpr std::array<const wchar_t*, 74> kKeys = {
     L"STR-000",   L"STR-001",   L"STR-002",   L"STR-003",   L"STR-004",   L"STR-005",
     L"STR-006",   L"STR-007",   L"STR-008",   L"STR-009",   L"STR-010",   L"STR-011",
     L"STR-012",   L"STR-013",   L"STR-014",   L"STR-015",   L"STR-016",   L"STR-017",
@@ -21,9 +21,10 @@ constexpr std::array<const wchar_t*, 67> kKeys = {
     L"FSTR-0201", L"FSTR-0202", L"FSTR-0203", L"FSTR-0204", L"FSTR-0205", L"FSTR-0206",
     L"FSTR-0207", L"FSTR-0208", L"FSTR-0209", L"FSTR-0300", L"FSTR-0301", L"FSTR-0302",
     L"FSTR-0303", L"FSTR-0304", L"FSTR-0305", L"FSTR-0306", L"FSTR-0307", L"FSTR-0308",
-    L"FSTR-0309", L"FSTR-0310", L"MSG-000",   L"MSG-100",   L"MSG-101",   L"MSG-102",
-    L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",   L"MSG-202",   L"MSG-203",
-    L"MSG-204",
+    L"FSTR-0309", L"FSTR-0310", L"FSTR-0311", L"FSTR-0312", L"FSTR-0313", L"FSTR-0314",
+    L"FSTR-0315", L"FSTR-0316", L"FSTR-0317", L"MSG-000",   L"MSG-100",   L"MSG-101",
+    L"MSG-102",   L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",   L"MSG-202",
+    L"MSG-203",   L"MSG-204",
 };
 
 constexpr const wchar_t* kLicenceKey = L"FSTR-0102";

@@ -1,17 +1,16 @@
 #include "tool/wizard/CDeviceListView.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <algorithm>
 
-namespace {
+#include "tool/wizard/CProgressCellDelegate.h"
 
-// The check state last reported, so that changes of texts are not taken for check changes.
-constexpr int kReportedCheckRole = Qt::UserRole + 1;
-
-}  // namespace
-
-CDeviceListView::CDeviceListView(QWidget* parent) : QTreeWidget(parent) {
+CDeviceListView::CDeviceListView(QWidget* parent) : QTreeView(parent), m_rows(this) {
+    setModel(&m_rows);
+    setItemDelegate(new CProgressCellDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -22,57 +21,52 @@ CDeviceListView::CDeviceListView(QWidget* parent) : QTreeWidget(parent) {
     setTextElideMode(Qt::ElideRight);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(true);
-    connect(this, &QTreeWidget::itemChanged, this, &CDeviceListView::OnItemChanged);
+    connect(&m_rows, &CDeviceListModel::checkChanged, this, &CDeviceListView::checkChanged);
 }
 
 void CDeviceListView::SetColumns(const QStringList& titles, const std::vector<int>& widths) {
-    setColumnCount(static_cast<int>(titles.size()));
-    setHeaderLabels(titles);
+    m_rows.SetColumnTitles(titles);
     for (std::size_t i = 0; i < widths.size(); ++i) {
         setColumnWidth(static_cast<int>(i), widths[i]);
     }
 }
 
-int CDeviceListView::FindRow(const QString& text) const {
-    // Host names are keyed exactly by the engine, so the list matches them exactly too: one row
-    // per registered device, in registration order.
-    for (int row = 0; row < RowCount(); ++row) {
-        if (topLevelItem(row)->text(0) == text) {
-            return row;
+void CDeviceListView::FitColumnsToContents() {
+    const int last = m_rows.columnCount() - 1;
+    if (last < 0) {
+        return;
+    }
+    std::vector<int> widths;
+    int total = 0;
+    for (int column = 0; column < last; ++column) {
+        resizeColumnToContents(column);
+        widths.push_back(columnWidth(column));
+        total += widths.back();
+    }
+    // The last column (progress and results) stays in view: the widest columns give up what
+    // it needs, down to their titles' width; their cut cells show the full text as tooltips.
+    const int lastNeeds =
+        std::max(header()->sectionSizeHint(last), viewport()->width() * kLastColumnShare / 100);
+    int excess = total - (viewport()->width() - lastNeeds);
+    while (excess > 0) {
+        const auto widest = std::max_element(widths.begin(), widths.end());
+        const int column = static_cast<int>(widest - widths.begin());
+        const int cut = std::min(excess, *widest - header()->sectionSizeHint(column));
+        if (cut <= 0) {
+            break;
         }
-    }
-    return -1;
-}
-
-void CDeviceListView::InsertRow(int index, const QStringList& texts) {
-    auto* item = new QTreeWidgetItem(texts);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
-                   Qt::ItemNeverHasChildren);
-    item->setCheckState(0, Qt::Unchecked);
-    item->setData(0, kReportedCheckRole, false);
-    insertTopLevelItem(std::clamp(index, 0, RowCount()), item);
-}
-
-QString CDeviceListView::Text(int row, int column) const {
-    const QTreeWidgetItem* item = topLevelItem(row);
-    return item != nullptr ? item->text(column) : QString();
-}
-
-void CDeviceListView::SetText(int row, int column, const QString& text) {
-    if (QTreeWidgetItem* item = topLevelItem(row)) {
-        item->setText(column, text);
+        *widest -= cut;
+        excess -= cut;
+        setColumnWidth(column, *widest);
     }
 }
 
-bool CDeviceListView::IsChecked(int row) const {
-    const QTreeWidgetItem* item = topLevelItem(row);
-    return item != nullptr && item->checkState(0) == Qt::Checked;
-}
-
-void CDeviceListView::SetChecked(int row, bool checked) {
-    if (QTreeWidgetItem* item = topLevelItem(row)) {
-        item->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
-    }
+void CDeviceListView::InsertRow(int index, const QStringList& texts,
+                                talbo::tesk::vorta::CDevInfoIF* device) {
+    std::vector<CDeviceListModel::SRow> rows(1);
+    rows.front().texts = texts;
+    rows.front().device = device;
+    m_rows.InsertRows(index, std::move(rows));
 }
 
 int CDeviceListView::FirstCheckedRow() const {
@@ -84,15 +78,44 @@ int CDeviceListView::FirstCheckedRow() const {
     return -1;
 }
 
-void CDeviceListView::OnItemChanged(QTreeWidgetItem* item, int column) {
-    if (column != 0) {
+void CDeviceListView::SelectRow(int row) {
+    const QModelIndex index = m_rows.index(row, 0);
+    if (!index.isValid()) {
         return;
     }
-    const bool checked = item->checkState(0) == Qt::Checked;
-    if (item->data(0, kReportedCheckRole).toBool() == checked) {
-        return;
+    setCurrentIndex(index);
+    scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+QString CDeviceListView::CellToolTip(int row, int column) const {
+    const QModelIndex index = m_rows.index(row, column);
+    if (!index.isValid()) {
+        return {};
     }
-    // Storing the new state changes the item again; that nested notification sees no change.
-    item->setData(0, kReportedCheckRole, checked);
-    emit checkChanged(indexOfTopLevelItem(item), checked);
+    const QRect shown = visualRect(index);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = shown;
+    const int needed = itemDelegateForIndex(index)->sizeHint(option, index).width();
+    // A cell scrolled out of view is not cut; one narrower than its contents is.
+    if (shown.isEmpty() || needed <= shown.width()) {
+        return {};
+    }
+    return m_rows.Text(row, column);
+}
+
+bool CDeviceListView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QTreeView::viewportEvent(event);
+    }
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = index.isValid() ? CellToolTip(index.row(), index.column()) : QString();
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+    }
+    return true;
 }

@@ -1,39 +1,63 @@
 #pragma once
 
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <vector>
 
+#include "tool/wizard/CDeviceListModel.h"
+
 // The device list of the device and update pages: one row per registered device, a check box in
-// front of each row, whole-row single selection. Rows are only ever added.
-class CDeviceListView : public QTreeWidget {
+// front of each row, whole-row single selection. Rows are only ever added. The rows live in a
+// CDeviceListModel, so that a list of a whole site's fleet fills and updates in time.
+class CDeviceListView : public QTreeView {
     Q_OBJECT
 
 public:
     explicit CDeviceListView(QWidget* parent = nullptr);
 
-    // Column titles and widths in logical pixels; the last column takes what remains.
+    // Column titles and initial widths in logical pixels; the last column takes what remains.
     void SetColumns(const QStringList& titles, const std::vector<int>& widths);
+    // Sizes every column but the last (which takes what remains) to its contents, as far as
+    // the last keeps a third of the width. Meant for moments when many rows have changed, not
+    // for every poll.
+    void FitColumnsToContents();
+    // The width a column needs for its contents (what FitColumnsToContents gives it).
+    using QTreeView::sizeHintForColumn;
 
-    int RowCount() const { return topLevelItemCount(); }
+    CDeviceListModel& Rows() { return m_rows; }
+    const CDeviceListModel& Rows() const { return m_rows; }
+
+    int RowCount() const { return m_rows.RowCount(); }
     // The row whose host name (column 0) is exactly text, or -1.
-    int FindRow(const QString& text) const;
+    int FindRow(const QString& text) const { return m_rows.FindRow(text); }
     // Inserts a row at index (clamped to the end) with the given texts; the row starts unchecked
     // and its insertion is no check change.
-    void InsertRow(int index, const QStringList& texts);
+    void InsertRow(int index, const QStringList& texts,
+                   talbo::tesk::vorta::CDevInfoIF* device = nullptr);
 
-    QString Text(int row, int column) const;
-    void SetText(int row, int column, const QString& text);
-    bool IsChecked(int row) const;
+    QString Text(int row, int column) const { return m_rows.Text(row, column); }
+    void SetText(int row, int column, const QString& text) { m_rows.SetText(row, column, text); }
+    bool IsChecked(int row) const { return m_rows.IsChecked(row); }
     // Changes the check box; a real change is reported by checkChanged like a user's click.
-    void SetChecked(int row, bool checked);
+    void SetChecked(int row, bool checked) { m_rows.SetChecked(row, checked); }
     // Index of the first checked row from the top, or -1.
     int FirstCheckedRow() const;
+    // Makes row the current and selected one and scrolls it into view.
+    void SelectRow(int row);
+
+    // The full text of a cell when the cell is too narrow to show all of it, else empty. The
+    // list shows it as the cell's tooltip.
+    QString CellToolTip(int row, int column) const;
 
 signals:
     // The check box of a row went from unchecked to checked or back.
     void checkChanged(int row, bool checked);
 
+protected:
+    bool viewportEvent(QEvent* event) override;
+
 private:
-    void OnItemChanged(QTreeWidgetItem* item, int column);
+    static constexpr int kLastColumnShare = 33;  // percent of the width kept for the last column
+
+    CDeviceListModel m_rows;
 };

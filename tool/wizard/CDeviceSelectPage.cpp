@@ -8,6 +8,8 @@
 
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/DeviceProgress.h"
+#include "tool/wizard/DeviceRows.h"
 #include "tool/wizard/FileDialogFilter.h"
 #include "tool/wizard/PageStyle.h"
 #include "tool/wizard/WizardMessageBox.h"
@@ -101,6 +103,12 @@ void CDeviceSelectPage::InitTexts() {
     m_strFileLabel = UIText(L"FSTR-0203");
     m_btnBrowse.setText(UIText(L"FSTR-0204"));
     m_btnTest.setText(UIText(L"FSTR-0209"));
+    SetAccessibleText(m_editName, UIText(L"FSTR-0201"));
+    SetAccessibleText(m_editFile, UIText(L"FSTR-0203"));
+    SetAccessibleText(m_btnAdd, m_btnAdd.text());
+    SetAccessibleText(m_btnBrowse, m_btnBrowse.text());
+    SetAccessibleText(m_btnTest, m_btnTest.text());
+    SetAccessibleText(m_list, UIText(L"FSTR-0200"));
     m_list.SetColumns(
         {UIText(L"FSTR-0205"), UIText(L"FSTR-0206"), UIText(L"FSTR-0207"), UIText(L"FSTR-0208")},
         {120, 120, 120});
@@ -154,6 +162,7 @@ void CDeviceSelectPage::OnBrowseDeviceList() {
     tv::CUpdateModelExport* model = Frame().Engine().Model();
     if (model != nullptr && model->ImportDeviceList(ToWString(m_strImportFile).c_str())) {
         RefreshDeviceList();
+        m_list.FitColumnsToContents();
         Frame().NextButton().setEnabled(true);
         UpdateData(false);
     } else {
@@ -163,41 +172,15 @@ void CDeviceSelectPage::OnBrowseDeviceList() {
 }
 
 void CDeviceSelectPage::RefreshDeviceList() {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    if (model == nullptr) {
-        return;
-    }
-    tv::CHostNameIterator names = model->GetHostNameIterator();
-    int row = 0;
-    for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
-        tv::CDevInfoIF* device = model->GetDeviceInfo(name);
-        if (device != nullptr) {
-            const QString host =
-                DeviceValue(device, L"hostname").value_or(QString::fromWCharArray(name));
-            if (m_list.FindRow(host) < 0) {
-                m_list.InsertRow(row, {host, DeviceValue(device, L"modelname").value_or(QString()),
-                                       DeviceValue(device, L"version").value_or(QString())});
-            }
-            if (DeviceValue(device, L"update") == QStringLiteral("true")) {
-                m_list.SetChecked(row, true);
-            }
-        }
-        ++row;
+    if (tv::CUpdateModelExport* model = Frame().Engine().Model()) {
+        RefreshDeviceRows(*model, Frame().DeviceRecords(), m_list, {L"modelname", L"version"},
+                          ECheckSync::CheckOnly);
     }
 }
 
 void CDeviceSelectPage::SyncCheckStates() {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    if (model == nullptr) {
-        return;
-    }
-    tv::CHostNameIterator names = model->GetHostNameIterator();
-    int row = 0;
-    for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
-        if (tv::CDevInfoIF* device = model->GetDeviceInfo(name)) {
-            m_list.SetChecked(row, DeviceValue(device, L"update") == QStringLiteral("true"));
-        }
-        ++row;
+    if (tv::CUpdateModelExport* model = Frame().Engine().Model()) {
+        SyncDeviceChecks(*model, Frame().DeviceRecords(), m_list);
     }
 }
 
@@ -233,6 +216,7 @@ void CDeviceSelectPage::OnTimer() {
         return;
     }
     m_timer.stop();
+    m_list.FitColumnsToContents();
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
     } else {
@@ -242,13 +226,11 @@ void CDeviceSelectPage::OnTimer() {
 }
 
 bool CDeviceSelectPage::PollTestResult(int row) {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    const std::wstring host = ToWString(m_list.Text(row, 0));
-    const int progress = model != nullptr ? model->GetProgress(host.c_str()) : -1;
     if (!m_list.IsChecked(row)) {
         ++m_nNextRow;
         return true;
     }
+    const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
     if (progress == 100) {
         ShowTestSuccess(row);
         ++m_nNextRow;
@@ -262,9 +244,7 @@ bool CDeviceSelectPage::PollTestResult(int row) {
 }
 
 void CDeviceSelectPage::ShowTestSuccess(int row) {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    tv::CDevInfoIF* device =
-        model != nullptr ? model->GetDeviceInfo(ToWString(m_list.Text(row, 0)).c_str()) : nullptr;
+    tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
     if (device == nullptr) {
         return;
     }
@@ -289,8 +269,10 @@ void CDeviceSelectPage::EnableControls(bool enable) {
     frame.NextButton().setEnabled(enable);
     frame.CancelButton().setEnabled(enable);
     frame.SetCloseEnabled(enable);
-    for (QWidget* control : std::initializer_list<QWidget*>{&m_list, &m_btnAdd, &m_btnBrowse,
-                                                            &m_btnTest, &m_editName, &m_editFile}) {
+    // The list stays readable and scrollable while the test runs; only its check boxes lock.
+    m_list.Rows().SetChecksLocked(!enable);
+    for (QWidget* control : std::initializer_list<QWidget*>{&m_btnAdd, &m_btnBrowse, &m_btnTest,
+                                                            &m_editName, &m_editFile}) {
         control->setEnabled(enable);
     }
 }

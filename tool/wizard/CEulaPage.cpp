@@ -15,8 +15,18 @@ CEulaPage::CEulaPage(CVortaFWUpdateToolUIDlg& frame)
       m_editLicence(this) {
     setObjectName(QStringLiteral("eulaPage"));
     BuildLayout();
-    connect(&m_btnAccept, &QRadioButton::clicked, this, &CEulaPage::OnAccept);
-    connect(&m_btnDecline, &QRadioButton::clicked, this, &CEulaPage::OnDecline);
+    // The choice's state, not the click, drives Next: a choice made with the keyboard or by an
+    // assistive technology over the accessibility bus toggles the button without any click.
+    connect(&m_btnAccept, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) {
+            OnAccept();
+        }
+    });
+    connect(&m_btnDecline, &QRadioButton::toggled, this, [this](bool checked) {
+        if (checked) {
+            OnDecline();
+        }
+    });
 }
 
 CEulaPage::~CEulaPage() = default;
@@ -49,6 +59,9 @@ bool CEulaPage::OnInitDialog() {
     m_strLicence = UIText(L"FSTR-0102");
     m_btnAccept.setText(UIText(L"FSTR-0103"));
     m_btnDecline.setText(UIText(L"FSTR-0104"));
+    SetAccessibleText(m_btnAccept, m_btnAccept.text());
+    SetAccessibleText(m_btnDecline, m_btnDecline.text());
+    SetAccessibleText(m_editLicence, m_strTitle);
     TransferToControls();
     m_btnDecline.setChecked(true);
     Frame().NextButton().setEnabled(false);

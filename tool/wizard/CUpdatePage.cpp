@@ -1,12 +1,18 @@
 #include "tool/wizard/CUpdatePage.h"
 
 #include <QHBoxLayout>
+#include <QRegularExpression>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <system_error>
 
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/DeviceProgress.h"
+#include "tool/wizard/DeviceRows.h"
+#include "tool/wizard/DevicesAtATimeSetting.h"
 #include "tool/wizard/PageStyle.h"
 #include "tool/wizard/WizardMessageBox.h"
 #include "tool/wizard/WizardText.h"
@@ -20,6 +26,7 @@ constexpr int kPollIntervalMs = 250;
 constexpr int kDowngradeInquiry = -15;
 // "no need to rewrite": a success.
 constexpr int kSameVersion = -2;
+constexpr int kProgressColumn = 4;
 
 // The downgrade policy handed to the engine for each choice, in the order of the radios.
 const wchar_t* const kDowngradePolicies[] = {L"inquiry", L"skip", L"update"};
@@ -34,6 +41,9 @@ CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
       m_radioSkip(this),
       m_radioRewrite(this),
       m_staticTitle(this),
+      m_staticSummary(this),
+      m_staticDevicesAtATime(this),
+      m_spinDevicesAtATime(this),
       m_timer(this) {
     setObjectName(QStringLiteral("updatePage"));
     m_timer.setObjectName(QStringLiteral("updatePollTimer"));
@@ -56,10 +66,14 @@ void CUpdatePage::BuildLayout() {
     m_radioAsk.setObjectName(QStringLiteral("ask"));
     m_radioSkip.setObjectName(QStringLiteral("skip"));
     m_radioRewrite.setObjectName(QStringLiteral("rewrite"));
+    m_spinDevicesAtATime.setObjectName(QStringLiteral("devicesAtATime"));
+    m_staticSummary.setObjectName(QStringLiteral("updateSummary"));
     StyleHeading(m_staticTitle);
     m_downgradeChoices.addButton(&m_radioAsk, 0);
     m_downgradeChoices.addButton(&m_radioSkip, 1);
     m_downgradeChoices.addButton(&m_radioRewrite, 2);
+    m_staticDevicesAtATime.setBuddy(&m_spinDevicesAtATime);
+    m_spinDevicesAtATime.setRange(DevicesAtATimeSetting::kMinimum, DevicesAtATimeSetting::kMaximum);
 
     auto* choices = new QVBoxLayout(&m_groupDowngrade);
     choices->addWidget(&m_radioAsk);
@@ -67,22 +81,32 @@ void CUpdatePage::BuildLayout() {
     choices->addWidget(&m_radioRewrite);
     m_groupDowngrade.setMinimumWidth(DialogUnitsX(*this, 220));
 
+    auto* devicesAtATime = new QHBoxLayout;
+    devicesAtATime->addWidget(&m_staticDevicesAtATime);
+    devicesAtATime->addWidget(&m_spinDevicesAtATime);
+
     auto* group = new QHBoxLayout;
     group->addWidget(&m_groupDowngrade);
     group->addStretch(1);
+    group->addLayout(devicesAtATime);
+    group->setAlignment(devicesAtATime, Qt::AlignTop);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(PageMargins(*this));
     layout->addWidget(&m_staticTitle);
     layout->addSpacing(DialogUnitsY(*this, 4));
     layout->addWidget(&m_list, 1);
-    layout->addSpacing(DialogUnitsY(*this, 4));
+    layout->addWidget(&m_staticSummary);
+    layout->addSpacing(DialogUnitsY(*this, 2));
     layout->addLayout(group);
 }
 
 bool CUpdatePage::OnInitDialog() {
     InitTexts();
     m_radioAsk.setChecked(true);
+    InitDevicesAtATime();
+    connect(&m_spinDevicesAtATime, &QSpinBox::valueChanged, this,
+            &CUpdatePage::OnDevicesAtATimeChanged);
     return false;
 }
 
@@ -95,6 +119,13 @@ void CUpdatePage::InitTexts() {
     m_radioAsk.setText(UIText(L"FSTR-0307"));
     m_radioSkip.setText(UIText(L"FSTR-0308"));
     m_radioRewrite.setText(UIText(L"FSTR-0309"));
+    m_staticDevicesAtATime.setText(UIText(L"FSTR-0311"));
+    SetAccessibleText(m_list, m_strTitle);
+    SetAccessibleText(m_groupDowngrade, m_strGroupTitle);
+    for (QRadioButton* radio : {&m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
+        SetAccessibleText(*radio, radio->text());
+    }
+    SetAccessibleText(m_spinDevicesAtATime, m_staticDevicesAtATime.text());
     UpdateData(false);
 }
 
@@ -110,6 +141,32 @@ void CUpdatePage::UpdateData(bool saveAndValidate) {
     }
 }
 
+void CUpdatePage::InitDevicesAtATime() {
+    tv::CUpdateSettingsExport* settings = Frame().Engine().Settings();
+    const std::optional<int> remembered = DevicesAtATimeSetting::Remembered();
+    // What the operator chose last time wins; otherwise the engine's own start value, which
+    // the environment may have set.
+    const int devices = remembered.value_or(settings != nullptr ? settings->GetDevicesAtATime()
+                                                                : DevicesAtATimeSetting::kMinimum);
+    const QSignalBlocker quiet(m_spinDevicesAtATime);
+    m_spinDevicesAtATime.setValue(devices);
+    // An engine without the setting works on one device at a time, whatever the box says.
+    m_spinDevicesAtATime.setEnabled(settings != nullptr);
+    if (remembered) {
+        ApplyDevicesAtATime();
+    }
+}
+
+void CUpdatePage::OnDevicesAtATimeChanged(int devices) {
+    DevicesAtATimeSetting::Remember(devices);
+    ApplyDevicesAtATime();
+}
+
+bool CUpdatePage::ApplyDevicesAtATime() {
+    tv::CUpdateSettingsExport* settings = Frame().Engine().Settings();
+    return settings != nullptr && settings->SetDevicesAtATime(m_spinDevicesAtATime.value());
+}
+
 bool CUpdatePage::OnSetActive() {
     RefreshUpdateList();
     return true;
@@ -120,20 +177,9 @@ void CUpdatePage::RefreshUpdateList() {
     if (model == nullptr) {
         return;
     }
-    tv::CHostNameIterator names = model->GetHostNameIterator();
-    int row = 0;
-    for (const wchar_t* name = names.Current(); name != nullptr; name = names.Next().Current()) {
-        if (tv::CDevInfoIF* device = model->GetDeviceInfo(name)) {
-            const QString host =
-                DeviceValue(device, L"hostname").value_or(QString::fromWCharArray(name));
-            if (m_list.FindRow(host) < 0) {
-                m_list.InsertRow(row, {host, DeviceValue(device, L"modelname").value_or(QString()),
-                                       DeviceValue(device, L"version").value_or(QString()),
-                                       DeviceValue(device, L"afterversion").value_or(QString())});
-            }
-            m_list.SetChecked(row, DeviceValue(device, L"update") == QStringLiteral("true"));
-        }
-        ++row;
+    if (RefreshDeviceRows(*model, Frame().DeviceRecords(), m_list,
+                          {L"modelname", L"version", L"afterversion"}, ECheckSync::BothWays) > 0) {
+        m_list.FitColumnsToContents();
     }
 }
 
@@ -195,11 +241,22 @@ int CUpdatePage::OnImageLoaded(bool success) {
 
 bool CUpdatePage::StartUpdateJob() {
     UpdateData(true);
+    // A refusal leaves the engine's own value; the job then works with that one.
+    ApplyDevicesAtATime();
     tv::CUpdateControllerExport* controller = Frame().Engine().Controller();
     if (controller != nullptr && controller->StartUpdate(kDowngradePolicies[m_nDowngradeChoice])) {
-        m_nNextRow = 0;
+        m_runningRows.clear();
+        for (int row = 0; row < m_list.RowCount(); ++row) {
+            if (m_list.IsChecked(row)) {
+                m_runningRows.push_back(row);
+            }
+        }
         m_bAnyFailed = false;
+        m_nDone = 0;
+        m_nFailed = 0;
+        m_elapsed.start();
         EnableControls(false);
+        ShowSummary();
         m_timer.start(kPollIntervalMs);
         return true;
     }
@@ -209,15 +266,23 @@ bool CUpdatePage::StartUpdateJob() {
 }
 
 void CUpdatePage::OnTimer() {
-    for (int row = m_nNextRow; row < m_list.RowCount(); ++row) {
-        if (!PollUpdateResult(row)) {
-            break;
-        }
-    }
-    if (m_nNextRow < m_list.RowCount()) {
+    // Rows that have ended never change again, so each poll reads only the others, and the
+    // list repaints only the cells whose text changed.
+    m_nAskingRow = -1;
+    std::erase_if(m_runningRows, [this](int row) { return PollUpdateResult(row); });
+    ShowSummary();
+    if (m_nAskingRow >= 0) {
+        AskDowngrade(m_nAskingRow);
         return;
     }
+    if (m_runningRows.empty()) {
+        FinishUpdateJob();
+    }
+}
+
+void CUpdatePage::FinishUpdateJob() {
     m_timer.stop();
+    m_list.FitColumnsToContents();
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
     } else {
@@ -228,19 +293,16 @@ void CUpdatePage::OnTimer() {
 }
 
 bool CUpdatePage::PollUpdateResult(int row) {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    const std::wstring host = ToWString(m_list.Text(row, 0));
-    const int progress = model != nullptr ? model->GetProgress(host.c_str()) : -1;
-    if (!m_list.IsChecked(row)) {
-        ++m_nNextRow;
-        return true;
-    }
+    const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
     if (progress == 100) {
         ShowUpdateSuccess(row);
         return true;
     }
     if (progress == kDowngradeInquiry) {
-        AskDowngrade();
+        // The engine asks one question at a time; the row keeps what it showed meanwhile.
+        if (m_nAskingRow < 0) {
+            m_nAskingRow = row;
+        }
         return false;
     }
     if (progress < 0) {
@@ -251,35 +313,58 @@ bool CUpdatePage::PollUpdateResult(int row) {
     return false;
 }
 
-QString CUpdatePage::ProgressText(int percentage) {
-    return QString::asprintf("%3d%%", percentage);
+QString CUpdatePage::PhaseText(const QString& phase, int progress) {
+    static const QRegularExpression upload(QStringLiteral("^upload (\\d+)/(\\d+)$"));
+    if (phase.isEmpty()) {
+        return progress == 0 ? UIText(L"FSTR-0316") : QString();
+    }
+    if (phase == QLatin1String("test")) {
+        return UIText(L"FSTR-0312");
+    }
+    if (const QRegularExpressionMatch part = upload.match(phase); part.hasMatch()) {
+        return UIText(L"FSTR-0313").arg(part.captured(1), part.captured(2));
+    }
+    if (phase == QLatin1String("restart")) {
+        return UIText(L"FSTR-0314");
+    }
+    if (phase == QLatin1String("confirm")) {
+        return UIText(L"FSTR-0315");
+    }
+    return phase;  // a step this wizard does not know yet is shown as the engine names it
 }
 
 void CUpdatePage::ShowProgress(int row, int percentage) {
-    m_list.SetText(row, 4, ProgressText(percentage));
+    const QString phase = DeviceValue(DeviceRecord(Frame().Engine().Model(), m_list, row), L"phase")
+                              .value_or(QString());
+    if (phase.isEmpty() && percentage == 0) {
+        // Not reached by the job yet: no bar, only the word.
+        m_list.SetText(row, kProgressColumn, PhaseText(phase, percentage));
+        return;
+    }
+    m_list.Rows().SetProgress(row, kProgressColumn, percentage, PhaseText(phase, percentage));
 }
 
 void CUpdatePage::ShowUpdateSuccess(int row) {
     FillVersionColumns(row);
-    m_list.SetText(row, 4, UIText(L"STR-001"));
-    ++m_nNextRow;
+    m_list.SetText(row, kProgressColumn, UIText(L"STR-001"));
+    ++m_nDone;
 }
 
 void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
-    m_list.SetText(row, 4, UIResultText(resultCode));
-    ++m_nNextRow;
+    m_list.SetText(row, kProgressColumn, UIResultText(resultCode));
     // Whatever the outcome, the row shows what the device reported last: after a failed or
     // unconfirmed rewrite the operator must see which firmware it really runs.
     FillVersionColumns(row);
     if (resultCode != kSameVersion) {
         m_bAnyFailed = true;
+        ++m_nFailed;
+    } else {
+        ++m_nDone;
     }
 }
 
 void CUpdatePage::FillVersionColumns(int row) {
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    tv::CDevInfoIF* device =
-        model != nullptr ? model->GetDeviceInfo(ToWString(m_list.Text(row, 0)).c_str()) : nullptr;
+    tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
     if (device == nullptr) {
         return;
     }
@@ -291,8 +376,25 @@ void CUpdatePage::FillVersionColumns(int row) {
     }
 }
 
-void CUpdatePage::AskDowngrade() {
+QString CUpdatePage::SummaryText(int done, int failed, int waiting, qint64 elapsedMs) {
+    const qint64 seconds = elapsedMs / 1000;
+    const QString elapsed = QStringLiteral("%1:%2:%3")
+                                .arg(seconds / 3600)
+                                .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                                .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return UIText(L"FSTR-0317")
+        .arg(QString::number(done), QString::number(failed), QString::number(waiting), elapsed);
+}
+
+void CUpdatePage::ShowSummary() {
+    m_staticSummary.setText(SummaryText(m_nDone, m_nFailed, static_cast<int>(m_runningRows.size()),
+                                        m_elapsed.isValid() ? m_elapsed.elapsed() : 0));
+}
+
+void CUpdatePage::AskDowngrade(int row) {
     m_timer.stop();
+    // The operator must see which device asks before answering for it.
+    m_list.SelectRow(row);
     const bool rewrite =
         ShowWizardMessage(this, L"MSG-201", QMessageBox::Question,
                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
@@ -308,8 +410,11 @@ void CUpdatePage::EnableControls(bool enable) {
     frame.UpdateButton().setEnabled(enable);
     frame.CancelButton().setEnabled(enable);
     frame.SetCloseEnabled(enable);
+    // The list stays readable and scrollable while the rewrite runs; only its check boxes lock.
+    m_list.Rows().SetChecksLocked(!enable);
     for (QWidget* control :
-         std::initializer_list<QWidget*>{&m_list, &m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
+         std::initializer_list<QWidget*>{&m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
         control->setEnabled(enable);
     }
+    m_spinDevicesAtATime.setEnabled(enable && Frame().Engine().Settings() != nullptr);
 }

@@ -1,21 +1,27 @@
 #pragma once
 
 #include <QButtonGroup>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "tool/wizard/CDeviceListView.h"
 #include "tool/wizard/CWizardPage.h"
 
 // The rewrite: the checked devices with their versions, the choice for a device that runs newer
-// firmware, and the frame's Update button, which hands the image to the engine (once per run, on
-// a worker thread) and follows the engine's rewrite by polling every device.
+// firmware, how many devices the engine works on at once, and the frame's Update button, which
+// hands the image to the engine (once per run, on a worker thread) and follows the engine's
+// rewrite by polling the devices that have not ended yet. Each row shows its own progress and
+// step as they happen and its result as soon as its device ends; a summary line under the list
+// counts the devices and the time.
 class CUpdatePage : public CWizardPage {
     Q_OBJECT
 
@@ -35,23 +41,35 @@ public:
     QRadioButton& AskButton() { return m_radioAsk; }
     QRadioButton& SkipButton() { return m_radioSkip; }
     QRadioButton& RewriteButton() { return m_radioRewrite; }
+    QSpinBox& DevicesAtATimeBox() { return m_spinDevicesAtATime; }
+    QLabel& SummaryLine() { return m_staticSummary; }
     bool IsImageLoaded() const { return m_bImageLoaded; }
 
-    // The text of the progress column for a percentage: three places, right-aligned, then "%".
-    static QString ProgressText(int percentage);
+    // The step of a running device in words, from its "phase" value and its progress: "part 7
+    // of 11", "waiting for restart"; a device the job has not reached yet is "waiting".
+    static QString PhaseText(const QString& phase, int progress);
+    // The summary line: devices done, failed and still waiting, and the time since the start.
+    static QString SummaryText(int done, int failed, int waiting, qint64 elapsedMs);
 
 private:
     void BuildLayout();
     void InitTexts();
     void UpdateData(bool saveAndValidate);
+    void InitDevicesAtATime();
+    void OnDevicesAtATimeChanged(int devices);
+    // Hands the chosen number to the engine; false when the engine refuses it.
+    bool ApplyDevicesAtATime();
     void LoadImageThread();
     bool StartUpdateJob();
-    void AskDowngrade();
+    void AskDowngrade(int row);
+    // Takes a row's state; true once its device has ended.
     bool PollUpdateResult(int row);
     void ShowUpdateSuccess(int row);
     void ShowUpdateResult(int row, int resultCode);
     void ShowProgress(int row, int percentage);
     void FillVersionColumns(int row);
+    void ShowSummary();
+    void FinishUpdateJob();
     void RefreshUpdateList();
     void EnableControls(bool enable);
 
@@ -65,12 +83,21 @@ private:
     QRadioButton m_radioRewrite;
     int m_nDowngradeChoice = 0;
     bool m_bAnyFailed = false;
-    int m_nNextRow = 0;
+    // Rows whose device has not ended yet in the running rewrite, in list order.
+    std::vector<int> m_runningRows;
+    // The first row found waiting for the downgrade answer in the current poll, or -1.
+    int m_nAskingRow = -1;
+    int m_nDone = 0;
+    int m_nFailed = 0;
+    QElapsedTimer m_elapsed;
     // Set by the load worker, read on the main thread.
     std::atomic<bool> m_bImageLoaded{false};
     std::thread m_pLoadThread;
 
     QLabel m_staticTitle;
+    QLabel m_staticSummary;
+    QLabel m_staticDevicesAtATime;
+    QSpinBox m_spinDevicesAtATime;
     QButtonGroup m_downgradeChoices;
     QTimer m_timer;
 };

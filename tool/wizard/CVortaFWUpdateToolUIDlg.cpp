@@ -80,6 +80,9 @@ bool CVortaFWUpdateToolUIDlg::OnInitDialog() {
     m_btnNext.setText(UIText(L"FSTR-0106"));
     m_btnUpdate.setText(UIText(L"FSTR-0310"));
     m_btnCancel.setText(UIText(L"FSTR-0107"));
+    for (QPushButton* button : {&m_btnBack, &m_btnNext, &m_btnUpdate, &m_btnCancel}) {
+        SetAccessibleText(*button, button->text());
+    }
 
     for (CWizardPage* page :
          {static_cast<CWizardPage*>(&m_pageEula), static_cast<CWizardPage*>(&m_pageDevice),

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "tool/wizard/CDeviceRecords.h"
 #include "tool/wizard/CDeviceSelectPage.h"
 #include "tool/wizard/CEulaPage.h"
 #include "tool/wizard/CUpdatePage.h"
@@ -25,6 +26,8 @@ public:
     ~CVortaFWUpdateToolUIDlg() override;
 
     const WizardEngineAccess& Engine() const { return m_engine; }
+    // The engine's device records found so far, shared by the pages.
+    CDeviceRecords& DeviceRecords() { return m_deviceRecords; }
 
     // The frame's controls as the pages drive them.
     QPushButton& BackButton() { return m_btnBack; }
@@ -61,6 +64,7 @@ private:
     void ShowCurrentPage();
 
     WizardEngineAccess m_engine;
+    CDeviceRecords m_deviceRecords;
     QIcon m_hIcon;
     int m_nPageCount = 0;
     int m_nCurrentPage = 0;

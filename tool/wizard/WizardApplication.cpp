@@ -47,6 +47,7 @@ void RunWizard(tv::CVortaFWUpdateToolUIApp& app, tv::SingleInstanceLock& lock) {
         [&app] { return app.Model(); },
         [&app] { return app.Controller(); },
         [&app](const std::filesystem::path& path) { return app.ExtractAndLoadImage(path); },
+        [&app] { return app.Settings(); },
     };
     CVortaFWUpdateToolUIDlg dialog(std::move(engine));
     new RaiseOnRequest(dialog, lock);

@@ -1,5 +1,7 @@
 #include "tool/wizard/WizardText.h"
 
+#include <QWidget>
+
 #include "engine/interface/CDevInfoIF.h"
 #include "tool/app/CUIStringTable.h"
 
@@ -22,4 +24,17 @@ std::optional<QString> DeviceValue(tv::CDevInfoIF* device, const wchar_t* key) {
         return std::nullopt;
     }
     return QString::fromWCharArray(value);
+}
+
+void SetAccessibleText(QWidget& control, const QString& text) {
+    QString name;
+    name.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // "&&" stands for one "&"; a single "&" only marks the next character as the shortcut.
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
+            ++i;
+        }
+        name.append(text[i]);
+    }
+    control.setAccessibleName(name);
 }

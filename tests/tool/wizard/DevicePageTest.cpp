@@ -158,6 +158,62 @@ TEST_F(DevicePageTest, CheckBoxesMirrorTheUpdateValueBothWaysAndAcrossPages) {
     EXPECT_TRUE(List().IsChecked(1));
 }
 
+TEST_F(DevicePageTest, SpaceTogglesTheCurrentRowsCheckBox) {
+    AddDevice(QStringLiteral("a.example"));
+    AddDevice(QStringLiteral("b.example"));
+    PressSpaceOnRow(List(), 1);
+    EXPECT_FALSE(List().IsChecked(1));
+    EXPECT_EQ(engine.model.At(L"b.example").values[L"update"], L"false");
+    PressSpaceOnRow(List(), 1);
+    EXPECT_TRUE(List().IsChecked(1));
+    EXPECT_EQ(engine.model.At(L"b.example").values[L"update"], L"true");
+}
+
+TEST_F(DevicePageTest, LargeImportIsOneInsertionMirroredWithoutWritesAndSizedToFit) {
+    const QString longName = QStringLiteral("north-wing-printer.example");
+    std::string content = longName.toStdString() + "\n";
+    constexpr int kDevices = 2000;
+    for (int i = 1; i < kDevices; ++i) {
+        content += "device-" + std::to_string(i) + ".example\n";
+    }
+    int insertions = 0;
+    QObject::connect(&List().Rows(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
+    answerer.ChooseFile(ListFile("fleet.txt", content));
+    Click(DevicePage().BrowseButton());
+
+    ASSERT_EQ(List().RowCount(), kDevices);
+    EXPECT_EQ(insertions, 1);
+    EXPECT_EQ(List().FindRow(QStringLiteral("device-1999.example")), kDevices - 1);
+    EXPECT_TRUE(List().IsChecked(kDevices - 1));
+    // The rows show the engine's "update" values; nothing is written back for them.
+    EXPECT_TRUE(engine.model.targetCalls.empty());
+    // The host name column is as wide as its longest name, so nothing is cut.
+    EXPECT_GT(List().sizeHintForColumn(0), 120);
+    EXPECT_GE(List().columnWidth(0), List().sizeHintForColumn(0));
+    EXPECT_TRUE(List().CellToolTip(0, 0).isEmpty());
+
+    // A name wider than the list gives way to the result column, and shows as a tooltip.
+    const QString hugeName = QString(200, QLatin1Char('x')) + QStringLiteral(".example");
+    answerer.ChooseFile(ListFile("huge.txt", hugeName.toStdString() + "\n"));
+    Click(DevicePage().BrowseButton());
+    ASSERT_EQ(List().RowCount(), kDevices + 1);
+    EXPECT_GE(List().columnWidth(3), List().viewport()->width() / 3 - 1);
+    EXPECT_EQ(List().CellToolTip(kDevices, 0), hugeName);
+}
+
+TEST_F(DevicePageTest, CutCellShowsItsFullTextAsTooltip) {
+    const QString longName =
+        QStringLiteral("printer-with-a-name-much-wider-than-its-column.example");
+    AddDevice(longName);
+    AddDevice(QStringLiteral("b.example"));
+    List().setColumnWidth(0, 60);
+    EXPECT_EQ(List().CellToolTip(0, 0), longName);
+    EXPECT_TRUE(List().CellToolTip(0, 1).isEmpty());  // an empty cell is never cut
+    List().setColumnWidth(0, List().sizeHintForColumn(0) + 10);
+    EXPECT_TRUE(List().CellToolTip(0, 0).isEmpty());
+    EXPECT_TRUE(List().CellToolTip(1, 0).isEmpty());
+}
+
 TEST_F(DevicePageTest, AccessTestNeedsACheckedRowAndAnEngineThatStarts) {
     AddDevice(QStringLiteral("a.example"));
     SetRowChecked(List(), 0, false);
@@ -199,10 +255,11 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
     EXPECT_FALSE(Dlg().CancelButton().isEnabled());
     EXPECT_FALSE(Dlg().IsCloseEnabled());
     for (QWidget* control : std::initializer_list<QWidget*>{
-             &List(), &DevicePage().AddButton(), &DevicePage().BrowseButton(),
-             &DevicePage().TestButton(), &DevicePage().NameEntry(), &DevicePage().FileEntry()}) {
+             &DevicePage().AddButton(), &DevicePage().BrowseButton(), &DevicePage().TestButton(),
+             &DevicePage().NameEntry(), &DevicePage().FileEntry()}) {
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     }
+    ExpectReadableWithLockedChecks(List());
     EXPECT_FALSE(Dlg().close());
     QTest::keyClick(&Dlg(), Qt::Key_Escape);
     EXPECT_TRUE(Dlg().isVisible());
@@ -227,6 +284,7 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
     EXPECT_TRUE(Dlg().CancelButton().isEnabled());
     EXPECT_TRUE(Dlg().IsCloseEnabled());
     EXPECT_TRUE(DevicePage().TestButton().isEnabled());
+    EXPECT_FALSE(List().Rows().ChecksLocked());
 }
 
 TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {

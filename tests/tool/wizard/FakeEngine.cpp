@@ -50,6 +50,9 @@ const wchar_t* Device::GetValue(const wchar_t* key) {
     if (key == nullptr) {
         return nullptr;
     }
+    if (std::wstring_view(key) == L"progress") {
+        values[key] = std::to_wstring(NextProgress());
+    }
     const auto it = values.find(key);
     return it == values.end() ? nullptr : it->second.c_str();
 }
@@ -72,6 +75,7 @@ bool Model::AddDevice(const wchar_t* hostName) {
     }
     if (Find(hostName) == nullptr) {
         devices.push_back(std::make_unique<Device>(hostName));
+        byHost[hostName] = devices.back().get();
     }
     return true;
 }
@@ -136,12 +140,14 @@ bool Model::SetUpdateTarget(const wchar_t* hostName, bool update) {
 }
 
 Device* Model::Find(const std::wstring& host) {
-    for (const auto& device : devices) {
-        if (device->values[L"hostname"] == host) {
-            return device.get();
+    if (byHost.size() != devices.size()) {
+        byHost.clear();
+        for (const auto& device : devices) {
+            byHost[device->values[L"hostname"]] = device.get();
         }
     }
-    return nullptr;
+    const auto it = byHost.find(host);
+    return it != byHost.end() ? it->second : nullptr;
 }
 
 Device& Model::At(const std::wstring& host) {
@@ -169,6 +175,15 @@ bool Controller::AnswerInquiry(const wchar_t* answer) {
     return onAnswer ? onAnswer(text) : false;
 }
 
+bool Settings::SetDevicesAtATime(int devices) {
+    setCalls.push_back(devices);
+    if (refuse || devices < 1 || devices > 64) {
+        return false;
+    }
+    devicesAtATime = devices;
+    return true;
+}
+
 Engine::Engine() = default;
 
 WizardEngineAccess Engine::Access() {
@@ -176,6 +191,7 @@ WizardEngineAccess Engine::Access() {
         [this] { return &model; },
         [this] { return &controller; },
         [this](const std::filesystem::path& path) { return LoadImage(path); },
+        [this] { return &settings; },
     };
 }
 

@@ -18,6 +18,7 @@
 #include "engine/interface/CHostNameIterator.h"
 #include "engine/interface/CUpdateControllerExport.h"
 #include "engine/interface/CUpdateModelExport.h"
+#include "engine/interface/CUpdateSettingsExport.h"
 #include "tool/wizard/WizardEngineAccess.h"
 
 namespace fake {
@@ -30,6 +31,7 @@ public:
     const wchar_t* GetValue(const wchar_t* key) override;
 
     // The next progress value: the front of the script, or the last value once it is used up.
+    // Reading "progress" through GetValue takes the next value as GetProgress does.
     int NextProgress();
 
     std::map<std::wstring, std::wstring> values;
@@ -52,6 +54,10 @@ public:
 
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<std::pair<std::wstring, bool>> targetCalls;
+
+private:
+    // Host name to device, rebuilt whenever a test has changed the devices directly.
+    std::map<std::wstring, Device*> byHost;
 };
 
 class Controller : public tv::CUpdateControllerExport {
@@ -68,6 +74,16 @@ public:
     int testStarts = 0;
     std::vector<std::wstring> updatePolicies;
     std::vector<std::wstring> answers;
+};
+
+class Settings : public tv::CUpdateSettingsExport {
+public:
+    bool SetDevicesAtATime(int devices) override;
+    int GetDevicesAtATime() override { return devicesAtATime; }
+
+    int devicesAtATime = 1;
+    bool refuse = false;  // as while a job runs
+    std::vector<int> setCalls;
 };
 
 // The whole stand-in, with the access object the wizard takes.
@@ -89,6 +105,7 @@ public:
 
     Model model;
     Controller controller;
+    Settings settings;
 
 private:
     bool LoadImage(const std::filesystem::path& path);

@@ -1,5 +1,8 @@
 // The update page: confirmation, the image load on its worker (once per run), the rewrite
-// followed row by row, the downgrade question and the closing message.
+// followed per row as each device moves, the downgrade question, the summary line, the closing
+// message and the number of devices at a time.
+#include <QDir>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -50,9 +53,10 @@ protected:
         EXPECT_FALSE(Dlg().CancelButton().isEnabled());
         EXPECT_FALSE(Dlg().IsCloseEnabled());
         EXPECT_FALSE(Dlg().NextButton().isVisible());
-        EXPECT_FALSE(List().isEnabled());
         EXPECT_FALSE(UpdatePage().AskButton().isEnabled());
         EXPECT_FALSE(UpdatePage().RewriteButton().isEnabled());
+        EXPECT_FALSE(UpdatePage().DevicesAtATimeBox().isEnabled());
+        ExpectReadableWithLockedChecks(List());
         EXPECT_FALSE(Dlg().close());
         QTest::keyClick(&Dlg(), Qt::Key_Escape);
         EXPECT_TRUE(Dlg().isVisible());
@@ -64,6 +68,8 @@ protected:
         EXPECT_TRUE(Dlg().CancelButton().isEnabled());
         EXPECT_TRUE(Dlg().IsCloseEnabled());
         EXPECT_TRUE(List().isEnabled());
+        EXPECT_FALSE(List().Rows().ChecksLocked());
+        EXPECT_TRUE(UpdatePage().DevicesAtATimeBox().isEnabled());
         EXPECT_EQ(Dlg().focusWidget(), &Dlg().UpdateButton());
     }
 
@@ -173,29 +179,65 @@ TEST_F(UpdatePageTest, RefusedImageOrRefusedStartEndsWithTheFailureMessage) {
     EXPECT_TRUE(Dlg().CancelButton().isEnabled());
 }
 
-TEST_F(UpdatePageTest, ProgressShowsThreePlacesAndAPercentSignWhileLocked) {
-    EXPECT_EQ(CUpdatePage::ProgressText(0), QStringLiteral("  0%"));
-    EXPECT_EQ(CUpdatePage::ProgressText(42), QStringLiteral(" 42%"));
-    EXPECT_EQ(CUpdatePage::ProgressText(99), QStringLiteral(" 99%"));
-
+TEST_F(UpdatePageTest, EachRowShowsItsOwnProgressAndStepAndEndsOnItsOwn) {
     OnUpdate([this] {
-        engine.model.At(L"a.example").script = {0, 7};
-        engine.model.At(L"b.example").script = {100};
-        engine.model.At(L"c.example").script = {100};
+        fake::Device& a = engine.model.At(L"a.example");
+        a.script = {0, 7};  // holds at 7 until the test lets it finish
+        a.values[L"phase"] = L"upload 7/11";
+        engine.model.At(L"b.example").script = {0, 30, 100};
+        engine.model.At(L"c.example").script = {0};  // not reached by the job yet
     });
     StartRewrite();
-    ASSERT_TRUE(WaitFor([&] { return List().Text(0, 4) == QStringLiteral("  7%"); }));
-    ExpectLocked("while a device is rewritten");
-    // Later devices are reported only after the earlier ones, in list order.
-    EXPECT_TRUE(List().Text(1, 4).isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return List().Text(1, 4) == QStringLiteral("Success"); }));
+    ASSERT_TRUE(WaitFor([&] { return List().Text(0, 4) == QStringLiteral("7% part 7 of 11"); }));
+    // A later device ends while an earlier one still runs, and no closing message comes yet.
+    EXPECT_EQ(List().Rows().data(List().Rows().index(0, 4), CDeviceListModel::kProgressRole),
+              QVariant(7));
+    EXPECT_EQ(List().Text(2, 4), Text(L"FSTR-0316"));
+    EXPECT_FALSE(
+        List().Rows().data(List().Rows().index(2, 4), CDeviceListModel::kProgressRole).isValid());
+    EXPECT_EQ(answerer.messages.size(), 1u);
+    ExpectLocked("while devices are rewritten");
+
+    engine.model.At(L"a.example").values[L"phase"] = L"restart";
+    ASSERT_TRUE(
+        WaitFor([&] { return List().Text(0, 4) == QStringLiteral("7% waiting for restart"); }));
+    engine.model.At(L"c.example").script = {100};
+    ASSERT_TRUE(WaitFor([&] { return List().Text(2, 4) == QStringLiteral("Success"); }));
+    EXPECT_EQ(answerer.messages.size(), 1u);  // a has not ended
 
     answerer.Answer(QMessageBox::Ok);
     engine.model.At(L"a.example").script = {100};
     ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-202"));
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(List().Text(row, 4), QStringLiteral("Success")) << row;
     }
     ExpectUnlocked();
+}
+
+TEST_F(UpdatePageTest, StepsOfTheEngineInWords) {
+    const struct {
+        const char* phase;
+        int progress;
+        const char* text;
+    } cases[] = {
+        {"", 0, "waiting"},
+        {"", 40, ""},
+        {"test", 0, "checking the device"},
+        {"upload 7/11", 64, "part 7 of 11"},
+        {"upload 12/110", 5, "part 12 of 110"},
+        {"restart", 20, "waiting for restart"},
+        {"confirm", 99, "confirming the new version"},
+        {"upload x/11", 10, "upload x/11"},  // unknown forms are shown as the engine gives them
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CUpdatePage::PhaseText(QString::fromLatin1(c.phase), c.progress),
+                  QString::fromLatin1(c.text))
+            << c.phase << " " << c.progress;
+    }
+    EXPECT_EQ(CUpdatePage::SummaryText(3, 1, 2, 3723999),
+              QStringLiteral("Done: 3   Failed: 1   Waiting: 2   Elapsed time: 1:02:03"));
 }
 
 TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
@@ -225,10 +267,12 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
             return true;
         };
         bool timerStopped = false;
+        int selectedRow = -1;
         answerer.whileOpen = [&](QMessageBox& box) {
             if (box.text() == Text(L"MSG-201")) {
                 auto* timer = UpdatePage().findChild<QTimer*>(QStringLiteral("updatePollTimer"));
                 timerStopped = timer != nullptr && !timer->isActive();
+                selectedRow = List().currentIndex().row();
             }
         };
         StartRewrite();
@@ -242,6 +286,7 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
         EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
         EXPECT_EQ(question.defaultButton, QMessageBox::No);
         EXPECT_TRUE(timerStopped);
+        EXPECT_EQ(selectedRow, 1);  // the asking device's row
         EXPECT_EQ(engine.controller.answers.back(), c.expectedAnswer);
         EXPECT_EQ(List().Text(1, 4), Text(c.resultText));
         EXPECT_EQ(List().Text(1, 2), QStringLiteral("Ver.4.00"));
@@ -273,6 +318,11 @@ TEST_F(UpdatePageTest, SameVersionIsASuccessAndSkippedDowngradeAFailure) {
         ASSERT_TRUE(answerer.WaitForMessages(messages));
         EXPECT_EQ(List().Text(0, 4), Text(c.text));
         EXPECT_EQ(answerer.messages.back().text, Text(c.closing));
+        const bool failed = c.result != -2;
+        EXPECT_TRUE(UpdatePage().SummaryLine().text().startsWith(
+            failed ? QStringLiteral("Done: 2   Failed: 1   Waiting: 0")
+                   : QStringLiteral("Done: 3   Failed: 0   Waiting: 0")))
+            << UpdatePage().SummaryLine().text().toStdString();
     }
     EXPECT_TRUE(engine.controller.answers.empty());  // no question with the skip choice
 }
@@ -291,6 +341,123 @@ TEST_F(UpdatePageTest, UncheckedRowsAreSkippedAndKeepTheirTexts) {
     EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-202"));
     EXPECT_EQ(List().Text(1, 4), QStringLiteral("earlier result"));
     EXPECT_EQ(engine.model.At(L"b.example").values[L"update"], L"false");
+}
+
+TEST_F(UpdatePageTest, AskingDeviceFarDownTheListIsSelectedAndScrolledIntoView) {
+    Click(Dlg().BackButton());
+    for (int i = 0; i < 60; ++i) {
+        engine.Register(L"more-" + std::to_wstring(i) + L".example");
+    }
+    GoToUpdatePage();
+    ASSERT_EQ(List().RowCount(), 63);
+    OnUpdate([this] {
+        for (auto& device : engine.model.devices) {
+            device->script = {100};
+        }
+        engine.model.At(L"more-55.example").script = {0, -15};
+    });
+    engine.controller.onAnswer = [this](const std::wstring&) {
+        engine.model.At(L"more-55.example").script = {-16};
+        return true;
+    };
+    bool shown = false;
+    int selected = -1;
+    answerer.whileOpen = [&](QMessageBox& box) {
+        if (box.text() == Text(L"MSG-201")) {
+            selected = List().currentIndex().row();
+            const QRect row = List().visualRect(List().currentIndex());
+            shown = List().viewport()->rect().contains(row);
+        }
+    };
+    StartRewrite();
+    answerer.Answer(QMessageBox::No);
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(3));
+    EXPECT_EQ(selected, 58);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(List().Text(58, 4), Text(L"STR-003"));
+}
+
+// The number of devices at a time: remembered in the user's settings (which win), else the
+// engine's start value; handed to the engine; locked while a job runs.
+class DevicesAtATime : public WizardTest {
+protected:
+    static QSettings UserSettings() {
+        return QSettings(QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
+                             .filePath(QStringLiteral("TALBO/VortaFWUpdateTool.conf")),
+                         QSettings::IniFormat);
+    }
+    void SetUp() override { UserSettings().clear(); }
+    void TearDown() override {
+        WizardTest::TearDown();
+        UserSettings().clear();
+    }
+
+    void OpenUpdatePage() {
+        ShowWizard(engine.Access());
+        GoToDevicePage();
+        AddDevice(QStringLiteral("a.example"));
+        GoToUpdatePage();
+    }
+
+    QSpinBox& Box() { return UpdatePage().DevicesAtATimeBox(); }
+
+    fake::Engine engine;
+};
+
+TEST_F(DevicesAtATime, RememberedValueWinsOverTheEnginesStartValue) {
+    const struct {
+        const char* remembered;  // null: nothing remembered
+        int engineStart;
+        int shown;
+    } cases[] = {{nullptr, 4, 4}, {"8", 4, 8}, {"99", 3, 3}, {"many", 2, 2}, {"1", 16, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.remembered != nullptr ? c.remembered : "nothing");
+        dialog.reset();  // its rows point at the devices cleared below
+        UserSettings().clear();
+        if (c.remembered != nullptr) {
+            UserSettings().setValue(QStringLiteral("update/devicesAtATime"),
+                                    QString::fromLatin1(c.remembered));
+        }
+        engine.settings.devicesAtATime = c.engineStart;
+        engine.model.devices.clear();
+        OpenUpdatePage();
+        EXPECT_EQ(Box().value(), c.shown);
+        EXPECT_EQ(Box().minimum(), 1);
+        EXPECT_EQ(Box().maximum(), 64);
+        EXPECT_EQ(engine.settings.devicesAtATime, c.shown);
+    }
+}
+
+TEST_F(DevicesAtATime, ChoiceIsRememberedHandedToTheEngineAndLockedWhileAJobRuns) {
+    OpenUpdatePage();
+    Box().setValue(6);
+    EXPECT_EQ(engine.settings.devicesAtATime, 6);
+    EXPECT_EQ(UserSettings().value(QStringLiteral("update/devicesAtATime")).toInt(), 6);
+
+    engine.controller.onUpdate = [this](const std::wstring&) {
+        engine.model.At(L"a.example").script = {0, 50};
+        return true;
+    };
+    engine.settings.devicesAtATime = 1;  // as if something else had changed it meanwhile
+    answerer.Answer(QMessageBox::Yes);
+    Click(Dlg().UpdateButton());
+    ASSERT_TRUE(WaitFor([&] { return !engine.controller.updatePolicies.empty(); }));
+    EXPECT_EQ(engine.settings.setCalls.back(), 6);
+    EXPECT_EQ(engine.settings.devicesAtATime, 6);
+    EXPECT_FALSE(Box().isEnabled());
+    answerer.Answer(QMessageBox::Ok);
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_TRUE(Box().isEnabled());
+
+    // The next run of the wizard starts with the remembered choice.
+    dialog.reset();
+    engine.settings.devicesAtATime = 1;
+    engine.model.devices.clear();
+    OpenUpdatePage();
+    EXPECT_EQ(Box().value(), 6);
+    EXPECT_EQ(engine.settings.devicesAtATime, 6);
 }
 
 }  // namespace

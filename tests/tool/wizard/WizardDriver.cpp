@@ -116,7 +116,28 @@ void WizardTest::AddDevice(const QString& name) {
 }
 
 void WizardTest::SetRowChecked(CDeviceListView& list, int row, bool checked) {
-    list.topLevelItem(row)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    // What the list's delegate does on a click on the check box.
+    CDeviceListModel& rows = list.Rows();
+    rows.setData(rows.index(row, 0), checked ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+}
+
+void WizardTest::PressSpaceOnRow(CDeviceListView& list, int row) {
+    list.setFocus();
+    list.setCurrentIndex(list.Rows().index(row, 0));
+    QTest::keyClick(&list, Qt::Key_Space);
+}
+
+void WizardTest::ExpectReadableWithLockedChecks(CDeviceListView& list) {
+    EXPECT_TRUE(list.isEnabled());
+    ASSERT_GT(list.RowCount(), 0);
+    const QModelIndex first = list.Rows().index(0, 0);
+    EXPECT_TRUE(list.Rows().flags(first).testFlag(Qt::ItemIsEnabled));
+    EXPECT_FALSE(list.Rows().flags(first).testFlag(Qt::ItemIsUserCheckable));
+    const bool before = list.IsChecked(0);
+    SetRowChecked(list, 0, !before);
+    EXPECT_EQ(list.IsChecked(0), before);
+    PressSpaceOnRow(list, 0);
+    EXPECT_EQ(list.IsChecked(0), before);
 }
 
 }  // namespace wizardtest

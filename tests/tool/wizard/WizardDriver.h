@@ -93,6 +93,11 @@ protected:
 
     // The check box of a row, toggled as a click does it.
     static void SetRowChecked(CDeviceListView& list, int row, bool checked);
+    // Toggles the check box of a row from the keyboard (Space on the current row).
+    static void PressSpaceOnRow(CDeviceListView& list, int row);
+    // While a job runs: the list is enabled (not greyed out) and its check boxes change neither
+    // by a click nor from the keyboard.
+    static void ExpectReadableWithLockedChecks(CDeviceListView& list);
 
     ModalAnswerer answerer;
     std::unique_ptr<CVortaFWUpdateToolUIDlg> dialog;

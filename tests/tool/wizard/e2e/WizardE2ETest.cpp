@@ -1,5 +1,8 @@
 // The real wizard over the built engine, against simulated devices: the access test and a
-// rewrite with the downgrade question, as an operator would go through them.
+// rewrite with the downgrade question, as an operator would go through them, and a fleet
+// rewritten several devices at a time.
+#include <QSettings>
+#include <QSpinBox>
 #include <QTest>
 
 #include <atomic>
@@ -32,11 +35,14 @@ class WizardE2E : public WizardTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Engine().Loaded()) << Engine().Error();
-        const nlohmann::json fleet = {
-            {"defaults", {{"restart-ms", 200}}},
-            {"devices",
-             {{{"host", "w-old.invalid"}},
-              {{"host", "w-newer.invalid"}, {"firmware", "Ver.3.02TC"}}}}};
+        const nlohmann::json fleet = {{"defaults", {{"restart-ms", 200}}},
+                                      {"devices",
+                                       {{{"host", "w-old.invalid"}},
+                                        {{"host", "w-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
+                                        {{"host", "w-fleet-1.invalid"}},
+                                        {{"host", "w-fleet-2.invalid"}},
+                                        {{"host", "w-fleet-3.invalid"}},
+                                        {{"host", "w-fleet-4.invalid"}}}}};
         sim = std::make_unique<devsim_test::SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string(),
                                      "--image", VORTA_CARRIED_IMAGE_PATH});
@@ -55,6 +61,13 @@ protected:
     void TearDown() override {
         WizardTest::TearDown();
         ::unsetenv("http_proxy");
+        // The engine outlives the test; later tests start from one device at a time again.
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("TALBO"),
+                  QStringLiteral("VortaFWUpdateTool"))
+            .clear();
+        if (auto* settings = Engine().Access(fs::path(VORTA_CARRIED_IMAGE_PATH)).Settings()) {
+            settings->SetDevicesAtATime(1);
+        }
     }
 
     int Row(CDeviceListView& list, const QString& host) const {
@@ -117,6 +130,58 @@ TEST_F(WizardE2E, AccessTestThenRewriteAnsweringTheDowngradeQuestion) {
     EXPECT_EQ(answerer.messages[5].text, Text(L"MSG-202"));
     EXPECT_EQ(imageLoads.load(), 1);
     EXPECT_TRUE(Dlg().CancelButton().isEnabled());
+}
+
+TEST_F(WizardE2E, FleetRewrittenFourAtATimeShowsEachRowsStepsAndEndsWhenAllHaveEnded) {
+    GoToDevicePage();
+    const QStringList fleet = {"w-fleet-1.invalid", "w-fleet-2.invalid", "w-fleet-3.invalid",
+                               "w-fleet-4.invalid"};
+    for (const QString& host : fleet) {
+        AddDevice(host);
+    }
+    GoToUpdatePage();
+    // The engine stays loaded between tests: devices of earlier tests stay out of this one.
+    CDeviceListView& updates = UpdatePage().List();
+    for (int row = 0; row < updates.RowCount(); ++row) {
+        SetRowChecked(updates, row, fleet.contains(updates.Text(row, 0)));
+    }
+    Click(UpdatePage().RewriteButton());
+    UpdatePage().DevicesAtATimeBox().setValue(4);
+    ASSERT_EQ(Engine().Access(fs::path(VORTA_CARRIED_IMAGE_PATH)).Settings()->GetDevicesAtATime(),
+              4);
+
+    int mostRunningAtOnce = 0;
+    bool sawPart = false;
+    bool sawRestart = false;
+    answerer.Answer(QMessageBox::Yes);
+    answerer.Answer(QMessageBox::Ok);
+    Click(Dlg().UpdateButton());
+    const bool ended = WaitFor(
+        [&] {
+            int running = 0;
+            for (int row = 0; row < updates.RowCount(); ++row) {
+                const QModelIndex cell = updates.Rows().index(row, 4);
+                running += updates.Rows().data(cell, CDeviceListModel::kProgressRole).isValid();
+                const QString text = updates.Text(row, 4);
+                sawPart = sawPart || text.contains(QStringLiteral(" of 11"));
+                sawRestart = sawRestart || text.endsWith(QStringLiteral("waiting for restart"));
+            }
+            mostRunningAtOnce = std::max(mostRunningAtOnce, running);
+            return answerer.messages.size() >= 2;
+        },
+        kJobMs);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-202"));
+    for (const QString& host : fleet) {
+        EXPECT_EQ(updates.Text(Row(updates, host), 4), Text(L"STR-001")) << host.toStdString();
+        EXPECT_EQ(updates.Text(Row(updates, host), 2), "Ver.3.01TC") << host.toStdString();
+    }
+    EXPECT_GE(mostRunningAtOnce, 2);
+    EXPECT_TRUE(sawPart);
+    EXPECT_TRUE(sawRestart);
+    EXPECT_TRUE(UpdatePage().SummaryLine().text().startsWith(
+        QStringLiteral("Done: 4   Failed: 0   Waiting: 0")))
+        << UpdatePage().SummaryLine().text().toStdString();
 }
 
 }  // namespace wizardtest

@@ -19,7 +19,10 @@ RealEngine::RealEngine(const std::filesystem::path& module) {
         reinterpret_cast<tv::GetVortaUpdateModelFn>(::dlsym(handle, tv::kModelEntryName));
     auto getController =
         reinterpret_cast<tv::GetVortaUpdateControllerFn>(::dlsym(handle, tv::kControllerEntryName));
+    auto getSettings =
+        reinterpret_cast<tv::GetVortaUpdateSettingsFn>(::dlsym(handle, tv::kSettingsEntryName));
     model = getModel != nullptr ? getModel() : nullptr;
+    settings = getSettings != nullptr ? getSettings() : nullptr;
     controller = getController != nullptr ? getController() : nullptr;
     if (!Loaded()) {
         error = "the engine refused to load (another process holds it?)";
@@ -39,6 +42,7 @@ WizardEngineAccess RealEngine::Access(const std::filesystem::path& image) {
         [this, image](const std::filesystem::path&) {
             return model != nullptr && model->LoadUpdateImage(image.wstring().c_str());
         },
+        [this] { return settings; },
     };
 }
 

@@ -29,6 +29,7 @@ private:
     void* handle = nullptr;
     talbo::tesk::vorta::CUpdateModelExport* model = nullptr;
     talbo::tesk::vorta::CUpdateControllerExport* controller = nullptr;
+    talbo::tesk::vorta::CUpdateSettingsExport* settings = nullptr;
     std::string error;
 };
 

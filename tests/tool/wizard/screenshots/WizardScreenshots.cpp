@@ -1,6 +1,7 @@
 // Drives the real wizard against the real engine and a running vorta-devsim (reached through
 // http_proxy) and saves a PNG of each stage: the licence, the devices after an access test, and
-// the update page during and after a rewrite. scripts/screenshots runs it under Xvfb.
+// the update page during and after a rewrite of the fleet, several devices at a time.
+// scripts/screenshots runs it under Xvfb.
 //
 //   wizard_screenshots OUT_DIR HOST...
 // The interface language follows LANG / LC_ALL as in the tool.
@@ -25,6 +26,9 @@ namespace fs = std::filesystem;
 using wizardtest::WaitFor;
 
 constexpr int kJobTimeoutMs = 10 * 60 * 1000;
+constexpr int kDevicesAtATime = 4;
+// The running picture waits until this many devices show progress together.
+constexpr int kRunningTogether = 3;
 
 void LoadStrings() {
     const bool japanese = tv::SystemDefaultLocale() == tv::kLocaleJapanese;
@@ -72,13 +76,14 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     if (!answerer.WaitForMessages(1, kJobTimeoutMs)) {
         return Fail("the access test did not end");
     }
-    devices.List().setCurrentItem(nullptr);
+    devices.List().setCurrentIndex(QModelIndex());
     if (!Save(dialog, out, "wizard-2-devices.png")) {
         return false;
     }
 
     dialog.NextButton().click();
     CUpdatePage& update = dialog.UpdatePage();
+    update.DevicesAtATimeBox().setValue(kDevicesAtATime);
     // Yes to the confirmation, No to every downgrade question, OK to the closing message.
     answerer.whileOpen = [&](QMessageBox& box) {
         if (box.standardButtons().testFlag(QMessageBox::Yes)) {
@@ -90,15 +95,23 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     };
     const std::size_t before = answerer.messages.size();
     dialog.UpdateButton().click();
+    // A moment with devices at different steps: one waiting for its restart, others sending.
+    const QString restarting = CUpdatePage::PhaseText(QStringLiteral("restart"), 1);
     const bool running = WaitFor(
         [&] {
+            int together = 0;
+            bool restart = false;
             for (int row = 0; row < update.List().RowCount(); ++row) {
-                const QString text = update.List().Text(row, 4).trimmed();
-                if (text.endsWith(QLatin1Char('%')) && text != QStringLiteral("0%")) {
-                    return true;
-                }
+                const QModelIndex cell = update.List().Rows().index(row, 4);
+                const QVariant percentage =
+                    update.List().Rows().data(cell, CDeviceListModel::kProgressRole);
+                together += percentage.isValid() && percentage.toInt() > 0;
+                restart = restart || update.List()
+                                             .Rows()
+                                             .data(cell, CDeviceListModel::kProgressDetailRole)
+                                             .toString() == restarting;
             }
-            return false;
+            return together >= kRunningTogether && restart;
         },
         kJobTimeoutMs);
     if (!running || !Save(dialog, out, "wizard-3-update-running.png")) {
@@ -113,7 +126,7 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
     if (!ended) {
         return Fail("the rewrite did not end");
     }
-    update.List().setCurrentItem(nullptr);
+    update.List().setCurrentIndex(QModelIndex());
     return Save(dialog, out, "wizard-4-update-done.png");
 }
 
@@ -139,7 +152,8 @@ int main(int argc, char** argv) {
     }
     wizardtest::ModalAnswerer answerer;
     CVortaFWUpdateToolUIDlg dialog(engine.Access(fs::path(VORTA_CARRIED_IMAGE_PATH)));
-    dialog.resize(dialog.minimumSize().expandedTo(dialog.sizeHint()) * 1.15);
+    // Wide enough for the five columns of the update page with a fleet's host names.
+    dialog.resize(QSize(940, 560).expandedTo(dialog.minimumSize()));
     dialog.show();
     const bool ok = Run(dialog, answerer, out, hosts);
     return ok && answerer.unexpected == 0 ? 0 : 1;

@@ -1,0 +1,36 @@
+#include "tool/wizard/DevicesAtATimeSetting.h"
+
+#include <QSettings>
+
+namespace DevicesAtATimeSetting {
+
+namespace {
+
+const QString kKey = QStringLiteral("update/devicesAtATime");
+
+// Named explicitly, so the file does not depend on the application object's names.
+QSettings UserSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("TALBO"),
+                     QStringLiteral("VortaFWUpdateTool"));
+}
+
+}  // namespace
+
+std::optional<int> Remembered() {
+    bool ok = false;
+    const int devices = UserSettings().value(kKey).toInt(&ok);
+    if (!ok || devices < kMinimum || devices > kMaximum) {
+        return std::nullopt;
+    }
+    return devices;
+}
+
+void Remember(int devices) {
+    if (devices < kMinimum || devices > kMaximum) {
+        return;
+    }
+    QSettings settings = UserSettings();
+    settings.setValue(kKey, devices);
+}
+
+}  // namespace DevicesAtATimeSetting
