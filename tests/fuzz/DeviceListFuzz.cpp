@@ -1,4 +1,5 @@
-// The device list file: one host name per line, a single bad line rejects the whole file.
+// The device list file: one host name per line, a single bad line rejects the whole file, and
+// the reader names that line.
 
 #include <cstddef>
 #include <cstdint>
@@ -6,18 +7,24 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "engine/model/DeviceListFile.h"
-#include "engine/model/HostName.h"
+#include "common/DeviceListFile.h"
+#include "common/HostName.h"
 
-namespace tv = talbo::tesk::vorta;
+namespace tv = talbo::tesk::vorta::common;
 using vorta_fuzz::Require;
 
 namespace {
 
-// The names the file's contract promises, worked out line by line from the whole text.
-std::vector<std::wstring> ExpectedNames(const std::uint8_t* data, std::size_t size) {
+struct Expected {
+    std::vector<std::wstring> names;
+    std::size_t badLine = 0;
+};
+
+// What the file's contract promises, worked out line by line from the whole text.
+Expected ExpectedList(const std::uint8_t* data, std::size_t size) {
     std::vector<std::wstring> names;
     std::wstring line;
+    std::size_t number = 1;
     auto finish = [&]() {
         if (line.empty()) {
             return true;
@@ -38,20 +45,24 @@ std::vector<std::wstring> ExpectedNames(const std::uint8_t* data, std::size_t si
             line.pop_back();
         }
         if (!finish()) {
-            return {};
+            return {{}, number};
         }
+        ++number;
     }
-    return finish() ? names : std::vector<std::wstring>();
+    return finish() ? Expected{names, 0} : Expected{{}, number};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::vector<std::wstring> names =
-        tv::ReadDeviceListFile(vorta_fuzz::WriteScratchFile(data, size).wstring());
+    const auto path = vorta_fuzz::WriteScratchFile(data, size);
+    const std::vector<std::wstring> names = tv::ReadDeviceListFile(path.wstring());
     for (const std::wstring& name : names) {
         Require(tv::IsValidHostName(name), "every name read is a valid host name");
     }
-    Require(names == ExpectedNames(data, size), "the names are the file's non-empty lines");
+    const Expected expected = ExpectedList(data, size);
+    Require(names == expected.names, "the names are the file's non-empty lines");
+    Require(tv::ReadDeviceList(path).badLine == expected.badLine,
+            "a refused file is refused for its first bad line");
     return 0;
 }
