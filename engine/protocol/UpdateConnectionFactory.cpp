@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <libxml/parser.h>
+#include <libxml/xmlschemastypes.h>
 
 #include "engine/protocol/CHttpConnection.h"
 #include "engine/protocol/CHttpRequestBuilder.h"
@@ -23,6 +24,9 @@ bool InitializeProtocolLibraries() {
         return false;
     }
     xmlInitParser();
+    // The built-in schema types are made lazily by the first schema compile, which is not
+    // thread-safe: device runners working at once would race to make them.
+    xmlSchemaInitTypes();
     return true;
 }
 
