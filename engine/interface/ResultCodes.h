@@ -33,6 +33,25 @@ constexpr int ToInt(EResultCode code) {
     return static_cast<int>(code);
 }
 
+// Progress values that are no result of a run: what GetProgress gives for a host the model does
+// not know, and a code no result of this engine has but hosts still show with the printing text.
+inline constexpr int kUnknownHostProgress = -1;
+inline constexpr int kReservedPrintProgress = -6;
+
+// A progress value ends a device's run when it is the success value or any negative code; the
+// downgrade question is negative too but waits for an answer instead.
+constexpr bool IsSuccess(int progress) {
+    return progress == ToInt(EResultCode::Success);
+}
+
+constexpr bool IsAwaitingAnswer(int progress) {
+    return progress == ToInt(EResultCode::DowngradeInquiry);
+}
+
+constexpr bool HasEnded(int progress) {
+    return IsSuccess(progress) || progress < 0;
+}
+
 struct SResultName {
     const wchar_t* name;
     EResultCode code;

@@ -124,7 +124,7 @@ void CUpdateController::EndUnfinished(const std::vector<std::wstring>& targets) 
     for (const std::wstring& target : targets) {
         const std::wstring progress = model->GetDeviceValue(target, L"progress");
         const long value = std::wcstol(progress.c_str(), nullptr, 10);
-        if (value >= 0 && value < 100) {
+        if (value >= 0 && !IsSuccess(static_cast<int>(value))) {
             ReportUpdateProgress(kResultTimeOut, target);
         }
         SetPhase(target, L"");

@@ -6,6 +6,7 @@
 
 #include "common/DeviceListFile.h"
 #include "common/Utf8.h"
+#include "engine/interface/ResultCodes.h"
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
@@ -141,11 +142,11 @@ bool CBatchRun::WaitForPhase(CVortaFWUpdateToolUIApp& app, CConsoleStatus& statu
                 continue;
             }
             const int progress = model->GetProgress(device.host.c_str());
-            if (phase == EPhase::Test && progress == 100) {
+            if (phase == EPhase::Test && IsSuccess(progress)) {
                 device.passedTest = true;
             } else if (phase == EPhase::Test && progress < 0) {
                 End(device, TestFailedOutcome(progress), status);
-            } else if (phase == EPhase::Rewrite && (progress == 100 || progress < 0)) {
+            } else if (phase == EPhase::Rewrite && HasEnded(progress)) {
                 End(device, RewriteOutcome(progress), status);
             }
         }

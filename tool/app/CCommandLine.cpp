@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Utf8.h"
+#include "engine/interface/ResultCodes.h"
 #include "tool/app/CBatchRun.h"
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
@@ -136,7 +137,7 @@ std::optional<int> CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app, CConso
     int caught = 0;
     for (;;) {
         const int progress = app.Model()->GetProgress(m_strHostName.c_str());
-        if (progress == 100 || progress < 0) {
+        if (HasEnded(progress)) {
             return progress;
         }
         status.Progress(progress);

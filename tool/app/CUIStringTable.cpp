@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "common/IniFile.h"
+#include "engine/interface/ResultCodes.h"
 
 namespace talbo::tesk::vorta {
 
@@ -36,25 +37,27 @@ struct ResultKey {
     int code;
     const wchar_t* key;
 };
+// The text shown for each result code. The success value and the downgrade question have none:
+// hosts show those with texts of their own.
 constexpr std::array<ResultKey, 18> kResultKeys = {{
-    {-1, L"STR-004"},
-    {-2, L"STR-002"},
-    {-3, L"STR-004"},
-    {-4, L"STR-005"},
-    {-5, L"STR-007"},
-    {-6, L"STR-007"},
-    {-7, L"STR-009"},
-    {-8, L"STR-016"},
-    {-9, L"STR-011"},
-    {-10, L"STR-012"},
-    {-11, L"STR-013"},
-    {-12, L"STR-014"},
-    {-13, L"STR-015"},
-    {-14, L"STR-006"},
-    {-16, L"STR-003"},
-    {-17, L"STR-010"},
-    {-18, L"STR-017"},
-    {-19, L"STR-019"},
+    {kUnknownHostProgress, L"STR-004"},
+    {ToInt(EResultCode::SameVersion), L"STR-002"},
+    {ToInt(EResultCode::TimeOut), L"STR-004"},
+    {ToInt(EResultCode::AnotherUpdating), L"STR-005"},
+    {ToInt(EResultCode::Print), L"STR-007"},
+    {kReservedPrintProgress, L"STR-007"},
+    {ToInt(EResultCode::WebConfig), L"STR-009"},
+    {ToInt(EResultCode::WebContents), L"STR-016"},
+    {ToInt(EResultCode::Utility), L"STR-011"},
+    {ToInt(EResultCode::StatusPrint), L"STR-012"},
+    {ToInt(EResultCode::Initialization), L"STR-013"},
+    {ToInt(EResultCode::ServerDirectPrint), L"STR-014"},
+    {ToInt(EResultCode::StatusNotification), L"STR-015"},
+    {ToInt(EResultCode::OtherError), L"STR-006"},
+    {ToInt(EResultCode::UpdateSkip), L"STR-003"},
+    {ToInt(EResultCode::WebContentsUpdater), L"STR-010"},
+    {ToInt(EResultCode::HIDNotification), L"STR-017"},
+    {ToInt(EResultCode::VersionNotConfirmed), L"STR-019"},
 }};
 
 common::IniDocument ParseStringFile(std::string_view bytes) {

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
 #include "tool/wizard/DeviceProgress.h"
@@ -231,7 +232,7 @@ bool CDeviceSelectPage::PollTestResult(int row) {
         return true;
     }
     const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
-    if (progress == 100) {
+    if (tv::IsSuccess(progress)) {
         ShowTestSuccess(row);
         ++m_nNextRow;
         return true;

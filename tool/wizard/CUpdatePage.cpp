@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
 #include "tool/wizard/DeviceProgress.h"
@@ -22,10 +23,6 @@ namespace tv = talbo::tesk::vorta;
 namespace {
 
 constexpr int kPollIntervalMs = 250;
-// Progress the engine reports while it waits for the answer to the downgrade question.
-constexpr int kDowngradeInquiry = -15;
-// "no need to rewrite": a success.
-constexpr int kSameVersion = -2;
 constexpr int kProgressColumn = 4;
 
 // The downgrade policy handed to the engine for each choice, in the order of the radios.
@@ -294,11 +291,11 @@ void CUpdatePage::FinishUpdateJob() {
 
 bool CUpdatePage::PollUpdateResult(int row) {
     const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
-    if (progress == 100) {
+    if (tv::IsSuccess(progress)) {
         ShowUpdateSuccess(row);
         return true;
     }
-    if (progress == kDowngradeInquiry) {
+    if (tv::IsAwaitingAnswer(progress)) {
         // The engine asks one question at a time; the row keeps what it showed meanwhile.
         if (m_nAskingRow < 0) {
             m_nAskingRow = row;
@@ -355,7 +352,8 @@ void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
     // Whatever the outcome, the row shows what the device reported last: after a failed or
     // unconfirmed rewrite the operator must see which firmware it really runs.
     FillVersionColumns(row);
-    if (resultCode != kSameVersion) {
+    // "No need to rewrite" counts as done, not failed.
+    if (resultCode != tv::ToInt(tv::EResultCode::SameVersion)) {
         m_bAnyFailed = true;
         ++m_nFailed;
     } else {

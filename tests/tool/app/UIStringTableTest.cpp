@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/interface/ResultCodes.h"
+
 #include <fstream>
 
 namespace tv = talbo::tesk::vorta;
@@ -38,6 +40,25 @@ TEST(UIStringTable, CarriedEnglishFileGivesTheTextsAndResultTexts) {
     EXPECT_EQ(table.GetResultText(0), L"");
     // The licence key keeps its default until the licence file is read.
     EXPECT_EQ(table.GetText(L"FSTR-0102"), L"FSTR-0102");
+}
+
+// A result the engine can end a device with must never reach the operator as an empty cell or a
+// bare key: every failure code has a text in both carried languages.
+TEST(UIStringTable, EveryFailureResultHasAText) {
+    for (const char* language : {"en", "ja"}) {
+        tv::CUIStringTable table;
+        table.LoadDefaults();
+        ASSERT_TRUE(table.LoadFile(kResources / language / "ui.lng"));
+        for (const tv::SResultName& result : tv::kResultNames) {
+            const int code = tv::ToInt(result.code);
+            if (tv::IsSuccess(code) || tv::IsAwaitingAnswer(code)) {
+                continue;
+            }
+            const std::wstring text = table.GetResultText(code);
+            EXPECT_FALSE(text.empty()) << language << " " << code;
+            EXPECT_NE(text.rfind(L"STR-", 0), 0U) << language << " " << code;
+        }
+    }
 }
 
 TEST(UIStringTable, CarriedJapaneseFileAndLicences) {
