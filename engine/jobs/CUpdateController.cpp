@@ -237,11 +237,26 @@ CStateTable& CUpdateController::UpdateStatesOf(std::size_t runner) {
     return runner == 0 ? updateStates : extraRunners.at(runner - 1)->updateStates;
 }
 
+std::size_t CUpdateController::RunnerCount(std::size_t targetCount) {
+    const auto setting = static_cast<std::size_t>(std::max(1, settings.GetDevicesAtATime()));
+    return std::max<std::size_t>(1, std::min(targetCount, setting));
+}
+
+void CUpdateController::PrepareExtraRunners(std::size_t runners, bool withUpdatePlan) {
+    extraRunners.clear();
+    for (std::size_t index = 1; index < runners; ++index) {
+        CRunnerStates& states = *extraRunners.emplace_back(std::make_unique<CRunnerStates>());
+        BuildTestStates(states.testStates);
+        if (withUpdatePlan) {
+            BuildUpdatePlanInto(states.updateStates);
+        }
+    }
+}
+
 void CUpdateController::RunTargets(
     const std::vector<std::wstring>& targets,
     const std::function<void(std::size_t, const std::wstring&)>& run) {
-    const std::size_t runners = std::min<std::size_t>(
-        targets.size(), static_cast<std::size_t>(std::max(1, settings.GetDevicesAtATime())));
+    const std::size_t runners = RunnerCount(targets.size());
     if (runners <= 1) {
         for (const std::wstring& target : targets) {
             if (Stopping()) {
@@ -271,58 +286,45 @@ void CUpdateController::RunTargets(
     }
 }
 
-void CUpdateController::TestThread(CUpdateController* self) {
+void CUpdateController::RunJob(const std::function<void(const std::vector<std::wstring>&)>& body) {
     try {
-        const std::vector<std::wstring> targets = self->CollectTargets();
-        self->extraRunners.clear();
-        const int extra =
-            std::min<int>(self->settings.GetDevicesAtATime(), static_cast<int>(targets.size())) - 1;
-        for (int i = 0; i < extra; ++i) {
-            self->extraRunners.push_back(std::make_unique<CRunnerStates>());
-            self->BuildTestStates(self->extraRunners.back()->testStates);
-        }
-        self->RunTargets(targets, [self](std::size_t runner, const std::wstring& target) {
-            self->TestDevice(target, true, self->TestStatesOf(runner));
-            self->SetPhase(target, L"");
-        });
-        if (self->Stopping()) {
-            self->EndUnfinished(targets);
+        const std::vector<std::wstring> targets = CollectTargets();
+        body(targets);
+        if (Stopping()) {
+            EndUnfinished(targets);
         }
     } catch (...) {
         // Nothing leaves the worker; the token is given back below in every case.
     }
-    self->model->EndBusy();
+    model->EndBusy();
+}
+
+void CUpdateController::TestThread(CUpdateController* self) {
+    self->RunJob([self](const std::vector<std::wstring>& targets) {
+        self->PrepareExtraRunners(self->RunnerCount(targets.size()), false);
+        self->RunTargets(targets, [self](std::size_t runner, const std::wstring& target) {
+            self->TestDevice(target, true, self->TestStatesOf(runner));
+            self->SetPhase(target, L"");
+        });
+    });
 }
 
 void CUpdateController::UpdateThread(CUpdateController* self) {
-    try {
+    self->RunJob([self](const std::vector<std::wstring>& targets) {
         const CUpdateImagePart* backup = self->model->FindImagePart(L"BackupSettingValue");
         const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
-        const std::vector<std::wstring> targets = self->CollectTargets();
-        self->extraRunners.clear();
-        const int extra =
-            std::min<int>(self->settings.GetDevicesAtATime(), static_cast<int>(targets.size())) - 1;
-        for (int i = 0; i < extra; ++i) {
-            self->extraRunners.push_back(std::make_unique<CRunnerStates>());
-            self->BuildTestStates(self->extraRunners.back()->testStates);
-            self->BuildUpdatePlanInto(self->extraRunners.back()->updateStates);
-        }
+        const std::size_t runners = self->RunnerCount(targets.size());
+        self->PrepareExtraRunners(runners, true);
         // One confirmation per runner: its states keep data of the device they read.
         std::vector<std::unique_ptr<CVersionConfirmation>> confirmations;
-        for (int i = 0; i <= std::max(extra, 0); ++i) {
+        for (std::size_t index = 0; index < runners; ++index) {
             confirmations.push_back(
                 std::make_unique<CVersionConfirmation>(self->model, imageVersion));
         }
         self->RunTargets(targets, [&](std::size_t runner, const std::wstring& target) {
             self->UpdateOneDevice(target, imageVersion, runner, *confirmations.at(runner));
         });
-        if (self->Stopping()) {
-            self->EndUnfinished(targets);
-        }
-    } catch (...) {
-        // Nothing leaves the worker; the token is given back below in every case.
-    }
-    self->model->EndBusy();
+    });
 }
 
 void CUpdateController::UpdateOneDevice(const std::wstring& target,

@@ -64,6 +64,13 @@ private:
     bool StartWorker(Routine routine, const wchar_t* policy);
     static void TestThread(CUpdateController* controller);
     static void UpdateThread(CUpdateController* controller);
+    // The worker's frame around a job's body: the targets, the devices a stop left unfinished,
+    // and the busy token given back whatever happens.
+    void RunJob(const std::function<void(const std::vector<std::wstring>&)>& body);
+    // How many device runners a job over this many targets has (at least one).
+    std::size_t RunnerCount(std::size_t targetCount);
+    // Builds the tables of every runner beyond the first, which uses the controller's own.
+    void PrepareExtraRunners(std::size_t runners, bool withUpdatePlan);
     // Calls run (runner index, target) for every target, on as many runners as the setting
     // allows; runner 0 works with the controller's own tables. Returns when all have ended.
     void RunTargets(const std::vector<std::wstring>& targets,
