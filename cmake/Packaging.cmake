@@ -14,6 +14,8 @@ foreach(size 16 24 32 48 64 128 256)
     install(FILES ${resources}/icons/${size}x${size}/vorta-fwupdate-tool.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+install(FILES ${resources}/icons/scalable/vorta-fwupdate-tool.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # Manual pages from their scdoc sources, and the changelog, compressed as Debian wants them.
 find_program(VORTA_SCDOC scdoc REQUIRED)

@@ -1,4 +1,5 @@
 // Draws the program icon (a chip with an arrow into it) as PNG files of every carried size.
+// scalable/vorta-fwupdate-tool.svg holds the same shapes; change both together.
 // Not part of the build; run it again only to change the icon:
 //   g++ -std=c++20 -fPIC DrawIcon.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/draw-icon
 //   QT_QPA_PLATFORM=offscreen /tmp/draw-icon tool/resources/icons
