@@ -5,6 +5,7 @@
 #include "engine/interface/ModuleLoadGuard.h"
 #include "engine/jobs/CUpdateController.h"
 #include "engine/model/CUpdateModel.h"
+#include "engine/protocol/CompiledSchemaPool.h"
 #include "engine/protocol/UpdateConnectionFactory.h"
 
 namespace talbo::tesk::vorta {
@@ -23,6 +24,7 @@ public:
             // destroyed in reverse order, so these outlive the module, whose destruction stops
             // and joins the workers.
             ResponseSchemaText();
+            CompiledSchemas();
             model.emplace();
             controller.emplace(&*model);
             if (!guard.Acquire()) {

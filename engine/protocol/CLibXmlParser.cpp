@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/Utf8.h"
+#include "engine/protocol/CompiledSchemaPool.h"
 #include "engine/protocol/UtilityNamespace.h"
 
 namespace talbo::tesk::vorta {
@@ -62,32 +63,23 @@ xmlDocPtr ParseWellFormed(const std::string& bytes) {
 // The schema must describe the utility namespace, as a response is only ever checked against
 // the schema registered under that namespace.
 bool IsValid(xmlDocPtr parsed, const std::string& schemaBytes) {
-    if (schemaBytes.size() > static_cast<std::size_t>(INT_MAX)) {
-        return false;
-    }
-    xmlSchemaParserCtxtPtr schemaParser =
-        xmlSchemaNewMemParserCtxt(schemaBytes.data(), static_cast<int>(schemaBytes.size()));
-    if (schemaParser == nullptr) {
-        return false;
-    }
-    xmlSchemaSetParserStructuredErrors(schemaParser, &IgnoreStructuredError, nullptr);
-    xmlSchemaPtr schema = xmlSchemaParse(schemaParser);
-    xmlSchemaFreeParserCtxt(schemaParser);
+    const CCompiledSchemaPool::CLease lease = CompiledSchemas().Take(schemaBytes);
+    xmlSchemaPtr schema = lease.Schema();
     if (schema == nullptr) {
         return false;
     }
-    bool valid = false;
     const std::optional<std::string> utilityNamespace = common::EncodeUtf8(kUtilityNamespace);
-    if (schema->targetNamespace != nullptr && utilityNamespace &&
-        *utilityNamespace == reinterpret_cast<const char*>(schema->targetNamespace)) {
-        xmlSchemaValidCtxtPtr validator = xmlSchemaNewValidCtxt(schema);
-        if (validator != nullptr) {
-            xmlSchemaSetValidStructuredErrors(validator, &IgnoreStructuredError, nullptr);
-            valid = xmlSchemaValidateDoc(validator, parsed) == 0;
-            xmlSchemaFreeValidCtxt(validator);
-        }
+    if (schema->targetNamespace == nullptr || !utilityNamespace ||
+        *utilityNamespace != reinterpret_cast<const char*>(schema->targetNamespace)) {
+        return false;
     }
-    xmlSchemaFree(schema);
+    xmlSchemaValidCtxtPtr validator = xmlSchemaNewValidCtxt(schema);
+    if (validator == nullptr) {
+        return false;
+    }
+    xmlSchemaSetValidStructuredErrors(validator, &IgnoreStructuredError, nullptr);
+    const bool valid = xmlSchemaValidateDoc(validator, parsed) == 0;
+    xmlSchemaFreeValidCtxt(validator);
     return valid;
 }
 

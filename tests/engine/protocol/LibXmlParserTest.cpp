@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/protocol/CXMLFactory.h"
 #include "engine/protocol/UpdateConnectionFactory.h"
@@ -126,6 +129,35 @@ TEST(LibXmlParser, SchemaDecidesWhatLoads) {
     const std::wstring otherDocument =
         L"<tesk-utility xmlns=\"urn:other\"><update><response/></update></tesk-utility>";
     EXPECT_FALSE(parser->Load(otherDocument, otherSchema));
+}
+
+// Compiled schemas are kept between answers; one kept for one text must never check a document
+// against another, also with runners loading at the same time.
+TEST(LibXmlParser, KeptSchemasNeverServeAnotherText) {
+    const std::wstring document = std::wstring(L"<tesk-utility xmlns=\"") + kNamespace +
+                                  L"\"><update><response success=\"true\"/></update>"
+                                  L"</tesk-utility>";
+    std::wstring otherSchema = ResponseSchemaText();
+    for (std::size_t at; (at = otherSchema.find(kNamespace)) != std::wstring::npos;) {
+        otherSchema.replace(at, std::wcslen(kNamespace), L"urn:other");
+    }
+    std::atomic<int> wrong{0};
+    auto alternate = [&] {
+        std::unique_ptr<CXMLParserIF> parser = CreateXMLParser();
+        for (int round = 0; round < 50; ++round) {
+            wrong += parser->Load(document, ResponseSchemaText()) ? 0 : 1;
+            wrong += parser->Load(document, otherSchema) ? 1 : 0;
+            wrong += parser->Load(document, ResponseSchemaText()) ? 0 : 1;
+        }
+    };
+    std::vector<std::thread> runners;
+    for (int i = 0; i < 4; ++i) {
+        runners.emplace_back(alternate);
+    }
+    for (std::thread& runner : runners) {
+        runner.join();
+    }
+    EXPECT_EQ(0, wrong.load());
 }
 
 TEST(LibXmlParser, FailedLoadLeavesNothingLoaded) {
