@@ -90,7 +90,7 @@ DeviceList ReadDeviceList(const std::filesystem::path& path) {
     }
 
     CListLineCollector collector;
-    std::array<char, 64 * 1024> buffer{};
+    std::array<char, std::size_t{64} * 1024> buffer{};
     for (;;) {
         const ssize_t count = ::read(file.Get(), buffer.data(), buffer.size());
         if (count < 0) {

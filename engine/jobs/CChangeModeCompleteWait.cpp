@@ -33,7 +33,7 @@ std::wstring CChangeModeCompleteWait::Execute(const std::wstring& hostName) {
     if (WaitForRestart(hostName) != 0) {
         return kResultTimeOut;
     }
-    const std::wstring status = model->GetDeviceValue(hostName, L"accesstest");
+    std::wstring status = model->GetDeviceValue(hostName, L"accesstest");
     if (const auto alias = resultAliases.find(status); alias != resultAliases.end()) {
         return alias->second;
     }

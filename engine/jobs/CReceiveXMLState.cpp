@@ -8,7 +8,7 @@ namespace talbo::tesk::vorta {
 
 std::wstring CReceiveXMLState::Execute(const std::wstring& hostName) {
     std::wstring body;
-    const std::wstring received = ReceiveBody(hostName, body);
+    std::wstring received = ReceiveBody(hostName, body);
     if (received != kResultIdle) {
         return received;
     }

@@ -37,7 +37,7 @@ std::wstring CUpdateState::RunParts(const std::wstring& hostName) {
             break;
         }
         model->SetDeviceValue(hostName, L"sendfile", part->GetName());
-        const std::wstring result = RunFrom(hostName, startName);
+        std::wstring result = RunFrom(hostName, startName);
         if (result != defaultResult) {
             return result;
         }

@@ -33,7 +33,7 @@ std::wstring CVersionConfirmation::Execute(const std::wstring& hostName) {
     if (version.empty() || version != imageVersion) {
         return kResultVersionNotConfirmed;
     }
-    const std::wstring status = model->GetDeviceValue(hostName, L"accesstest");
+    std::wstring status = model->GetDeviceValue(hostName, L"accesstest");
     if (status == kResultIdle) {
         return kResultNormalEnd;
     }

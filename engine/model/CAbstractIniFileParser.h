@@ -34,7 +34,7 @@ protected:
 
     // The largest header text kept; a file without a separator near its start cannot grow the
     // parser beyond this.
-    static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+    static constexpr std::size_t kMaxHeaderBytes = std::size_t{64} * 1024;
 
     std::wstring path;
 

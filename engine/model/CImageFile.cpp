@@ -91,7 +91,7 @@ std::int64_t CImageFile::Size() const {
 }
 
 std::optional<std::int64_t> CImageFile::Find(std::uint8_t value) const {
-    std::array<unsigned char, 64 * 1024> chunk{};
+    std::array<unsigned char, std::size_t{64} * 1024> chunk{};
     std::int64_t offset = 0;
     for (;;) {
         const std::int64_t n = ReadAt(offset, chunk.data(), chunk.size());

@@ -15,12 +15,12 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-constexpr std::size_t kHugePageSize = 2 * 1024 * 1024;
+constexpr std::size_t kHugePageSize = std::size_t{2} * 1024 * 1024;
 
 // Big blocks get transparent huge pages where the system offers them on request: faulting in
 // 4 KiB pages one by one costs about as much as reading the block from the page cache. The
 // advice must come before the first touch; it is only advice, so a refusal changes nothing.
-void AdviseHugePages(const void* start, std::size_t size) {
+void AdviseHugePages(void* start, std::size_t size) {
     if (size < 2 * kHugePageSize) {
         return;
     }
@@ -29,7 +29,8 @@ void AdviseHugePages(const void* start, std::size_t size) {
     const std::uintptr_t first = (begin + pageSize - 1) / pageSize * pageSize;
     const std::uintptr_t last = (begin + size) / pageSize * pageSize;
     if (last > first) {
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+        // The first whole page is reached from the block's own pointer, not made from a number.
+        ::madvise(static_cast<char*>(start) + (first - begin), last - first, MADV_HUGEPAGE);
     }
 }
 

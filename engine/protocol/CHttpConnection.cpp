@@ -81,13 +81,12 @@ struct SlistDeleter {
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
 bool Append(HeaderList& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr) {
-        return false;
-    }
-    list.release();
-    list.reset(grown);
-    return true;
+    // The grown list starts with the old one, so ownership passes from one to the other; when
+    // curl cannot grow it, the old list is left as it was.
+    curl_slist* const old = list.release();
+    curl_slist* const grown = curl_slist_append(old, line.c_str());
+    list.reset(grown != nullptr ? grown : old);
+    return grown != nullptr;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace talbo::tesk::vorta {
 // responses in one exchange (authentication rounds, resends) by kMaxResponses.
 class CHttpResponseSink {
 public:
-    static constexpr std::size_t kMaxBodySize = 1024 * 1024;
+    static constexpr std::size_t kMaxBodySize = std::size_t{1024} * 1024;
     static constexpr int kMaxResponses = 8;
 
     enum class Mode {

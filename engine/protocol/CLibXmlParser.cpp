@@ -20,6 +20,7 @@ namespace {
 
 void IgnoreStructuredError(void* /*context*/, xmlErrorPtr /*error*/) {}
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): libxml2's xmlGenericErrorFunc is a C variadic callback
 void IgnoreGenericError(void* /*context*/, const char* /*format*/, ...) {}
 
 struct ParseGuard {

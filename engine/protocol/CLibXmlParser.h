@@ -5,8 +5,8 @@
 #include "engine/protocol/CXMLParserIF.h"
 
 // libxml2's document type, kept out of this header.
-struct _xmlDoc;
-struct _xmlNode;
+struct _xmlDoc;   // NOLINT(bugprone-reserved-identifier): libxml2's own name for it
+struct _xmlNode;  // NOLINT(bugprone-reserved-identifier): libxml2's own name for it
 
 namespace talbo::tesk::vorta {
 

@@ -30,9 +30,16 @@ std::string Narrow(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
 }
 
+// Lines on the standard streams are a copy for the operator and fleet scripts: when a stream
+// cannot take one there is nowhere else to say so, and every device's result still goes to the
+// result log and the exit code.
+void Put(std::FILE* stream, const std::string& line) {
+    static_cast<void>(std::fputs(line.c_str(), stream));
+    static_cast<void>(std::fflush(stream));
+}
+
 void SayOnStandardError(const std::string& text) {
-    std::fprintf(stderr, "VortaFWUpdateTool: %s\n", text.c_str());
-    std::fflush(stderr);
+    Put(stderr, "VortaFWUpdateTool: " + text + "\n");
 }
 
 int TakeSignals(CVortaFWUpdateToolUIApp& app) {
@@ -190,9 +197,8 @@ bool CBatchRun::TargetPassedDevices(CVortaFWUpdateToolUIApp& app) {
 
 void CBatchRun::End(SDevice& device, SRunOutcome outcome, CConsoleStatus& status) {
     status.Clear();  // the device line may share the terminal with the status line
-    std::fprintf(m_pOut, "%s\t%d\t%s\n", Narrow(device.host).c_str(), outcome.exitCode,
-                 Narrow(outcome.detail).c_str());
-    std::fflush(m_pOut);
+    Put(m_pOut, Narrow(device.host) + "\t" + std::to_string(outcome.exitCode) + "\t" +
+                    Narrow(outcome.detail) + "\n");
     device.outcome = std::move(outcome);
 }
 

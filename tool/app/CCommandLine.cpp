@@ -169,10 +169,11 @@ int CCommandLine::Interrupted(CConsoleStatus& status) const {
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
     if (m_bBatch) {
         if (!m_strArgumentError.empty()) {
-            std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
-                         common::EncodeUtf8(m_strArgumentError)
-                             .value_or(common::AsciiToNarrow(m_strArgumentError))
-                             .c_str());
+            // The exit code tells the same when standard error cannot take the line.
+            static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
+                                           common::EncodeUtf8(m_strArgumentError)
+                                               .value_or(common::AsciiToNarrow(m_strArgumentError))
+                                               .c_str()));
             return kExitTestFailed;
         }
         return CBatchRun(m_strListFile, m_strPolicy, m_nDevicesAtATime).Run(app);

@@ -15,14 +15,20 @@ std::string Narrow(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
 }
 
+// The status is a courtesy to the operator: a terminal that cannot take it has nobody behind it
+// to tell, and the run's result still reaches the exit code and the result log.
+void Put(std::FILE* stream, const std::string& text) {
+    static_cast<void>(std::fputs(text.c_str(), stream));
+    static_cast<void>(std::fflush(stream));
+}
+
 }  // namespace
 
 std::wstring CConsoleStatus::ElapsedText(Clock::duration duration) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-    wchar_t buffer[32];
-    std::swprintf(buffer, 32, L"%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-    return buffer;
+    const auto rest = seconds % 60;
+    return std::to_wstring(seconds / 60) + (rest >= 0 && rest < 10 ? L":0" : L":") +
+           std::to_wstring(rest);
 }
 
 CConsoleStatus::CConsoleStatus(std::FILE* stream)
@@ -33,8 +39,7 @@ CConsoleStatus::CConsoleStatus(std::FILE* stream, bool terminal)
 
 CConsoleStatus::~CConsoleStatus() {
     if (enabled && drawn) {
-        std::fputs("\n", stream);
-        std::fflush(stream);
+        Put(stream, "\n");
     }
 }
 
@@ -58,8 +63,7 @@ void CConsoleStatus::Finish(const std::wstring& result) {
     if (!enabled) {
         return;
     }
-    std::fprintf(stream, "\r\x1b[K%s: %s\n", Narrow(host).c_str(), Narrow(result).c_str());
-    std::fflush(stream);
+    Put(stream, "\r\x1b[K" + Narrow(host) + ": " + Narrow(result) + "\n");
     drawn = false;
 }
 
@@ -67,8 +71,7 @@ void CConsoleStatus::Notice(const std::wstring& text) {
     if (stream == nullptr) {
         return;
     }
-    std::fprintf(stream, "%s%s\n", enabled && drawn ? "\r\x1b[K" : "", Narrow(text).c_str());
-    std::fflush(stream);
+    Put(stream, (enabled && drawn ? "\r\x1b[K" : "") + Narrow(text) + "\n");
     if (drawn) {
         DrawText(lastLine);
     }
@@ -100,24 +103,21 @@ void CConsoleStatus::Line(const std::wstring& text) {
 
 void CConsoleStatus::Clear() {
     if (enabled && drawn) {
-        std::fputs("\r\x1b[K", stream);
-        std::fflush(stream);
+        Put(stream, "\r\x1b[K");
         drawn = false;
     }
 }
 
 void CConsoleStatus::Keep() {
     if (enabled && drawn) {
-        std::fputs("\n", stream);
-        std::fflush(stream);
+        Put(stream, "\n");
         drawn = false;
     }
 }
 
 void CConsoleStatus::DrawText(const std::wstring& line) {
     // Return to the line's start and clear it, so the line is redrawn in place.
-    std::fprintf(stream, "\r\x1b[K%s", Narrow(line).c_str());
-    std::fflush(stream);
+    Put(stream, "\r\x1b[K" + Narrow(line));
     drawn = true;
     lastLine = line;
 }

@@ -99,8 +99,8 @@ void CResultLog::WriteDated(const std::filesystem::path& logPath, int resultCode
     if (storedDate == today && static_cast<unsigned long>(stored) < kNumbersPerDay - 1) {
         number = static_cast<unsigned>(stored) + 1;
     }
-    wchar_t digits[16];
-    std::swprintf(digits, 16, L"%03u", number);
+    std::wstring digits = std::to_wstring(number);
+    digits.insert(0, digits.size() < 3 ? 3 - digits.size() : 0, L'0');
 
     doc.Set(kLastPos, L"DATE", today);
     doc.Set(kLastPos, L"NO", digits);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 
 #include "common/IniFile.h"
 #include "engine/interface/ResultCodes.h"
@@ -86,7 +87,7 @@ std::wstring ConvertLicence(const std::string& bytes, CUIStringTable::LicenceEnc
         return out;
     }
     iconv_t cd = ::iconv_open("WCHAR_T", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (reinterpret_cast<std::intptr_t>(cd) == -1) {  // iconv_open failed
         return out;
     }
     std::string input = bytes;

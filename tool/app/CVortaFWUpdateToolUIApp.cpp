@@ -220,8 +220,11 @@ bool CVortaFWUpdateToolUIApp::FailStartup(bool commandLineMode) {
         LoadLanguageFromMemory(m_nLanguageNumber);
     }
     const std::wstring text = CUIStringTable::GetInstance().GetText(L"STR-300");
-    std::fprintf(stderr, "VortaFWUpdateTool: failed to start: %s\n", m_strStartupFailure.c_str());
-    std::fflush(stderr);
+    // The exit code and the record or message box below tell the same when standard error cannot
+    // take the line.
+    static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: failed to start: %s\n",
+                                   m_strStartupFailure.c_str()));
+    static_cast<void>(std::fflush(stderr));
     m_nExitCode = kExitStartupFailed;
     if (commandLineMode) {
         CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), kExitStartupFailed, text);

@@ -40,6 +40,7 @@ std::optional<SMappedRegion> FindMapping(std::uintptr_t begin, std::uintptr_t en
         unsigned minor = 0;
         std::uintmax_t inode = 0;
         int pathAt = 0;
+        // NOLINTNEXTLINE(cert-err34-c): the kernel writes these numbers; they always fit
         if (std::sscanf(line, "%jx-%jx %*4s %jx %x:%x %ju %n", &start, &stop, &offset, &major,
                         &minor, &inode, &pathAt) < 6 ||
             inode == 0 || begin < start || end > stop) {
@@ -55,7 +56,7 @@ std::optional<SMappedRegion> FindMapping(std::uintptr_t begin, std::uintptr_t en
         found = SMappedRegion{path, static_cast<off_t>(offset + (begin - start)),
                               ::makedev(major, minor), static_cast<ino_t>(inode)};
     }
-    std::fclose(maps);
+    static_cast<void>(std::fclose(maps));  // read only: closing it cannot lose anything
     return found;
 }
 

@@ -2,9 +2,10 @@
 
 #include <sys/utsname.h>
 
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace talbo::tesk::vorta {
 
@@ -35,8 +36,12 @@ std::optional<KernelVersion> RunningKernelVersion() {
     if (::uname(&name) != 0 || std::strcmp(name.sysname, "Linux") != 0) {
         return std::nullopt;
     }
+    // The release starts with "MAJOR.MINOR"; what follows the minor number does not matter.
+    const char* const end = name.release + std::strlen(name.release);
     KernelVersion version;
-    if (std::sscanf(name.release, "%d.%d", &version.major, &version.minor) != 2) {
+    const auto [dot, majorError] = std::from_chars(name.release, end, version.major);
+    if (majorError != std::errc() || dot == end || *dot != '.' ||
+        std::from_chars(dot + 1, end, version.minor).ec != std::errc()) {
         return std::nullopt;
     }
     return version;

@@ -38,9 +38,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<QApplication> gui;
     if (argumentText.empty()) {
         if (!HasDisplay()) {
-            std::fprintf(stderr,
-                         "VortaFWUpdateTool: no display for the wizard; to rewrite one device "
-                         "from the command line, run: VortaFWUpdateTool [-d] HOST\n");
+            // Only a hint; with no display and nowhere to print it there is nothing else to do.
+            static_cast<void>(
+                std::fprintf(stderr,
+                             "VortaFWUpdateTool: no display for the wizard; to rewrite one device "
+                             "from the command line, run: VortaFWUpdateTool [-d] HOST\n"));
             return 0;
         }
         gui = CreateWizardApplication(argc, argv);

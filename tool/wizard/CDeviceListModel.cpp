@@ -29,7 +29,8 @@ void CDeviceListModel::InsertRows(int index, std::vector<SRow> rows) {
     for (SRow& row : rows) {
         SStoredRow entry;
         entry.cells.resize(static_cast<std::size_t>(m_titles.size()));
-        for (int column = 0; column < std::min<int>(row.texts.size(), m_titles.size()); ++column) {
+        const qsizetype columns = std::min(row.texts.size(), m_titles.size());
+        for (qsizetype column = 0; column < columns; ++column) {
             entry.cells[static_cast<std::size_t>(column)].text = std::move(row.texts[column]);
         }
         entry.device = row.device;

@@ -6,7 +6,9 @@ namespace DevicesAtATimeSetting {
 
 namespace {
 
-const QString kKey = QStringLiteral("update/devicesAtATime");
+QString Key() {
+    return QStringLiteral("update/devicesAtATime");
+}
 
 // Named explicitly, so the file does not depend on the application object's names.
 QSettings UserSettings() {
@@ -18,7 +20,7 @@ QSettings UserSettings() {
 
 std::optional<int> Remembered() {
     bool ok = false;
-    const int devices = UserSettings().value(kKey).toInt(&ok);
+    const int devices = UserSettings().value(Key()).toInt(&ok);
     if (!ok || devices < kMinimum || devices > kMaximum) {
         return std::nullopt;
     }
@@ -30,7 +32,7 @@ void Remember(int devices) {
         return;
     }
     QSettings settings = UserSettings();
-    settings.setValue(kKey, devices);
+    settings.setValue(Key(), devices);
 }
 
 }  // namespace DevicesAtATimeSetting
