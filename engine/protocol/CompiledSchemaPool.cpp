@@ -29,7 +29,7 @@ xmlSchemaPtr Compile(const std::string& source) {
 
 }  // namespace
 
-CCompiledSchemaPool::CLease::CLease(CCompiledSchemaPool* pool, _xmlSchema* schema,
+CCompiledSchemaPool::CLease::CLease(CCompiledSchemaPool* pool, xmlSchemaPtr schema,
                                     std::string source)
     : pool(pool), schema(schema), source(std::move(source)) {}
 
@@ -58,7 +58,7 @@ CCompiledSchemaPool::CLease CCompiledSchemaPool::Take(const std::string& source)
     return CLease(this, Compile(source), source);
 }
 
-void CCompiledSchemaPool::GiveBack(_xmlSchema* schema, std::string source) {
+void CCompiledSchemaPool::GiveBack(xmlSchemaPtr schema, std::string source) {
     const std::lock_guard<std::mutex> lock(mutex);
     if (source != keptSource) {
         for (xmlSchemaPtr old : kept) {

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-struct _xmlSchema;
+// libxml2's compiled schema, kept out of this header: the library's entry points include it.
+struct _xmlSchema;  // NOLINT(bugprone-reserved-identifier): libxml2's own name for it
 
 namespace talbo::tesk::vorta {
 
