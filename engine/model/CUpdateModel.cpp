@@ -312,12 +312,9 @@ void CUpdateModel::RegisterHostNames(const std::vector<std::wstring>& names) {
 
     // Build every new record first: a failure midway then registers nothing.
     std::vector<std::unique_ptr<CDevInfoIFImpl>> added;
+    std::unordered_map<std::wstring_view, CDevInfoIFImpl*> addedByName;
     for (const std::wstring& name : names) {
-        const bool known = FindDevice(name) != nullptr ||
-                           std::any_of(added.begin(), added.end(), [&](const auto& device) {
-                               return device->HostName() == name;
-                           });
-        if (known) {
+        if (FindDevice(name) != nullptr || addedByName.count(name) != 0) {
             continue;
         }
         auto device = std::make_unique<CDevInfoIFImpl>(*this, name);
@@ -327,21 +324,22 @@ void CUpdateModel::RegisterHostNames(const std::vector<std::wstring>& names) {
         values.Set(L"rebootfirstwait", timings.firstWait);
         values.Set(L"rebootretrywait", timings.retryWait);
         values.Set(L"rebootretrymax", timings.retryMax);
+        addedByName.emplace(device->HostName(), device.get());
         added.push_back(std::move(device));
     }
+    // Room first, so that nothing below can fail halfway: merging moves nodes into buckets that
+    // exist already.
     devices.reserve(devices.size() + added.size());
+    devicesByName.reserve(devicesByName.size() + addedByName.size());
+    devicesByName.merge(addedByName);
     for (auto& device : added) {
         devices.push_back(std::move(device));
     }
 }
 
 CUpdateModel::CDevInfoIFImpl* CUpdateModel::FindDevice(std::wstring_view hostName) const noexcept {
-    for (const auto& device : devices) {
-        if (device->HostName() == hostName) {
-            return device.get();
-        }
-    }
-    return nullptr;
+    const auto found = devicesByName.find(hostName);
+    return found != devicesByName.end() ? found->second : nullptr;
 }
 
 }  // namespace talbo::tesk::vorta

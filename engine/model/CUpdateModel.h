@@ -6,6 +6,8 @@
 #include <mutex>
 #include <semaphore>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/interface/CDevInfoIF.h"
@@ -79,13 +81,17 @@ private:
     // Registers every name not yet registered, in order, with the registration values; all or
     // nothing. Takes the mutex.
     void RegisterHostNames(const std::vector<std::wstring>& names);
-    // Linear search in registration order; the caller holds the mutex.
+    // The device of that host name, through the index; the caller holds the mutex.
     CDevInfoIFImpl* FindDevice(std::wstring_view hostName) const noexcept;
 
     // Members in this order, so that destruction runs: locks, image parts, parser,
     // connections, devices, and last the stop signal the connections watch.
     CStopSignal jobStop;
     std::vector<std::unique_ptr<CDevInfoIFImpl>> devices;
+    // Every device by its host name (views into the device's own name). Engine states look
+    // devices up by name at every step; walking a fleet's list each time made a test of n
+    // devices cost time in n squared.
+    std::unordered_map<std::wstring_view, CDevInfoIFImpl*> devicesByName;
     std::map<std::wstring, std::unique_ptr<CConnection>> connections;
     CBasicRCXFileParser parser;
     CUpdateImagePartList imageParts;
