@@ -10,7 +10,8 @@ QString Key() {
     return QStringLiteral("update/devicesAtATime");
 }
 
-// Named explicitly, so the file does not depend on the application object's names.
+// Named explicitly, so the file does not depend on the application object's names. Qt keeps user
+// settings under XDG on Linux: $XDG_CONFIG_HOME/TALBO/VortaFWUpdateTool.conf (default ~/.config).
 QSettings UserSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("TALBO"),
                      QStringLiteral("VortaFWUpdateTool"));
