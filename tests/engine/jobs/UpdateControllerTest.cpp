@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "FakeFleetModel.h"
@@ -212,6 +213,8 @@ TEST_F(UpdateControllerTest, InquiryWaitsForOneAnswerPerDevice) {
     model.AddCarriedImageParts();
     model.Add(L"first").version = L"Ver.3.10TC";
     model.Add(L"second").version = L"Ver.4";
+    // The order checked here is that of one device at a time, whatever the environment asks.
+    ASSERT_TRUE(controller.Settings().SetDevicesAtATime(1));
     ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
 
     ASSERT_TRUE(WaitForProgress(model, L"first", L"-15"));
@@ -371,6 +374,8 @@ TEST(UpdateControllerStop, DestroyingTheControllerEndsARunningJobWithinASecond) 
         model.Add(L"next");
         c.script(model);
         auto controller = std::make_unique<tv::CUpdateController>(&model);
+        // "next" must wait its turn, whatever width the environment asks for.
+        ASSERT_TRUE(controller->Settings().SetDevicesAtATime(1));
         ASSERT_TRUE(controller->StartUpdate(c.policy)) << c.name;
         ASSERT_TRUE(WaitForProgress(model, L"dev", c.waitFor)) << c.name;
         const auto before = std::chrono::steady_clock::now();
@@ -481,8 +486,13 @@ TEST_F(UpdateControllerTest, DowngradeQuestionsComeOneAtATimeWhileOthersGoOn) {
 }
 
 TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
+    // The default is checked without the override a test run may set; it is restored at the end.
+    const char* inherited = std::getenv("VORTA_PARALLEL_DEVICES");
+    const bool overridden = inherited != nullptr;
+    const std::string restore = overridden ? inherited : "";
+    ::unsetenv("VORTA_PARALLEL_DEVICES");
+    EXPECT_EQ(tv::CJobSettings(&model).GetDevicesAtATime(), 1);
     tv::CJobSettings& settings = controller.Settings();
-    EXPECT_EQ(settings.GetDevicesAtATime(), 1);
     for (const int bad : {0, -1, 65, 1000}) {
         EXPECT_FALSE(settings.SetDevicesAtATime(bad)) << bad;
     }
@@ -497,7 +507,11 @@ TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
         ::setenv("VORTA_PARALLEL_DEVICES", text, 1);
         EXPECT_EQ(tv::CJobSettings(&model).GetDevicesAtATime(), value) << text;
     }
-    ::unsetenv("VORTA_PARALLEL_DEVICES");
+    if (overridden) {
+        ::setenv("VORTA_PARALLEL_DEVICES", restore.c_str(), 1);
+    } else {
+        ::unsetenv("VORTA_PARALLEL_DEVICES");
+    }
 }
 
 TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {
