@@ -137,6 +137,9 @@ struct CDeviceServer::Exchange {
     std::string userAgent;
     std::string referer;
     std::unique_ptr<CUploadInspector> inspector;
+    // A challenge for a request without a body waits for the request's end (whether the nonce
+    // was stale); answered at once, libmicrohttpd would close the connection.
+    std::optional<bool> pendingChallenge;
 
     bool classified = false;
     RequestKind kind = RequestKind::Unknown;
@@ -322,6 +325,12 @@ int CDeviceServer::Access(Listener& listener, MHD_Connection* connection, const 
             *uploadSize = 0;  // answered early: the rest of the body is not read
             return MHD_YES;
         }
+        if (exchange->pendingChallenge) {
+            *uploadSize = 0;
+            return Respond(
+                connection, *exchange, MHD_HTTP_UNAUTHORIZED, {},
+                exchange->device->Authenticator().Challenge(*exchange->pendingChallenge));
+        }
         if (*uploadSize > 0) {
             exchange->inspector->Feed(std::string_view(uploadData, *uploadSize));
             *uploadSize = 0;
@@ -421,6 +430,13 @@ int CDeviceServer::BeginExchange(Listener& listener, MHD_Connection* connection,
     exchange.authDetail = check.detail;
     if (!check.Passed()) {
         exchange.answer = "challenge";
+        // A body-less request (credentials being primed) keeps its connection, as an HTTP server
+        // does; a request that carries a body is refused before it is read, and the connection
+        // goes with it.
+        if (exchange.contentLength == std::uint64_t{0}) {
+            exchange.pendingChallenge = check.result == AuthCheck::Result::Stale;
+            return MHD_YES;
+        }
         return Respond(
             connection, exchange, MHD_HTTP_UNAUTHORIZED, {},
             exchange.device->Authenticator().Challenge(check.result == AuthCheck::Result::Stale));

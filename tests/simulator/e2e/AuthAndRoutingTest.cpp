@@ -29,6 +29,9 @@ TEST(SimulatorAuth, PrimingIsChallengedThenDigestCredentialsAreAcceptedOnEveryRe
     Reply info = client.GetInformation();
     ASSERT_EQ(info.curlCode, 0);
     EXPECT_EQ(info.status, 200);
+    // The challenge of the body-less priming keeps the connection, as a web server's does: the
+    // whole exchange runs over one.
+    EXPECT_EQ(info.connections, 1);
     EXPECT_TRUE(Contains(info.body, "<model-name>QX-Vorta-1000</model-name>"));
     EXPECT_TRUE(Contains(info.body, "<version>Ver.3.00TC</version>"));
     EXPECT_TRUE(Contains(info.body, "<status>Idle</status>"));

@@ -203,6 +203,7 @@ Reply DeviceClient::Send(const Body& body, const FileSource* file) const {
             reply.curlCode = primed;
             return reply;
         }
+        curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &reply.connections);
     }
     Upload upload{&body.head, file, &body.tail, 0};
     curl_slist* headers = nullptr;
@@ -222,6 +223,9 @@ Reply DeviceClient::Send(const Body& body, const FileSource* file) const {
     reply.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    long connections = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections);
+    reply.connections += connections;
     curl_slist_free_all(headers);
     return reply;
 }
@@ -286,6 +290,9 @@ Reply DeviceClient::Raw(const std::string& method, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply.challenge);
     reply.curlCode = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    long connections = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections);
+    reply.connections += connections;
     curl_slist_free_all(headers);
     return reply;
 }

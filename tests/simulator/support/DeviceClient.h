@@ -22,6 +22,7 @@ struct Reply {
     std::string body;
     std::string challenge;  // WWW-Authenticate of the last response
     double seconds = 0;     // of the real request
+    long connections = 0;   // new connections the whole exchange opened, priming included
 };
 
 // File bytes produced on demand, so that a large part never has to be held.
