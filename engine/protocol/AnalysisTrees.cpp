@@ -97,8 +97,8 @@ std::unique_ptr<CAnalyzeXML> BuildStatusTree() {
     auto& status =
         top->PutChild(L"true", std::make_unique<CAnalyzeXMLRootElement>(L"status", kOtherError));
     PutLeaves(status, {L"Idle", L"AnotherUpdating", L"SelfUpdating"});
-    status.PutChild(L"Broken", std::make_unique<CAnalyzeXMLLeafValueAttribute>(
-                                   L"update-not-complete", L"progress"));
+    status.PutChild(L"Broken", std::make_unique<CAnalyzeXMLLeafPartNumber>(L"update-not-complete",
+                                                                           L"progress"));
     status.PutChild(L"AnotherApp", MakeApplicationNameNode());
     auto& reason =
         top->PutChild(L"false", std::make_unique<CAnalyzeXMLRootElement>(L"reason", kOtherError));

@@ -1,5 +1,7 @@
 #include "engine/protocol/CAnalyzeXMLLeafValue.h"
 
+#include <algorithm>
+
 #include "engine/protocol/CXMLParserIF.h"
 
 namespace talbo::tesk::vorta {
@@ -27,6 +29,13 @@ std::wstring CAnalyzeXMLLeafValue::Analyze(const CXMLParserIF* parser) const {
 
 std::wstring CAnalyzeXMLLeafValueAttribute::SelectValue(const CXMLParserIF* parser) const {
     return SelectAttributeValue(parser, elementName, attributeName);
+}
+
+std::wstring CAnalyzeXMLLeafPartNumber::SelectValue(const CXMLParserIF* parser) const {
+    std::wstring value = CAnalyzeXMLLeafValueAttribute::SelectValue(parser);
+    const bool digits =
+        std::all_of(value.begin(), value.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    return digits ? value : std::wstring();
 }
 
 std::wstring CAnalyzeXMLLeafValueElement::SelectValue(const CXMLParserIF* parser) const {

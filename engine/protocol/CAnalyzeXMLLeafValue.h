@@ -26,6 +26,15 @@ private:
     std::wstring attributeName;
 };
 
+// Yields an attribute that names a part of an update: decimal digits, or empty text for anything
+// else. A device's free text there must never pass for one of the engine's result names ("a
+// broken device at part SameVersion" is no device that needs no rewrite).
+class CAnalyzeXMLLeafPartNumber : public CAnalyzeXMLLeafValueAttribute {
+public:
+    using CAnalyzeXMLLeafValueAttribute::CAnalyzeXMLLeafValueAttribute;
+    std::wstring SelectValue(const CXMLParserIF* parser) const override;
+};
+
 // Yields the text of the first element of a name.
 class CAnalyzeXMLLeafValueElement : public CAnalyzeXMLLeafValue {
 public:

@@ -120,6 +120,15 @@ std::vector<TestCase> CommunicationTestCases() {
                    L"version=\"Ver.3.01TC\"/></additional-data></status>",
          L"VX-100", L"Ver.2.00", L"5"},
         {L"true", kDevice + L"<status>Broken</status>", L"VX-100", L"Ver.2.00", L""},
+        // Only digits name a part: a result's name there is no part and no result.
+        {L"true",
+         kDevice + L"<status>Broken<additional-data><update-not-complete progress=\"SameVersion\""
+                   L"/></additional-data></status>",
+         L"VX-100", L"Ver.2.00", L""},
+        {L"true",
+         kDevice + L"<status>Broken<additional-data><update-not-complete progress=\" 5\""
+                   L"/></additional-data></status>",
+         L"VX-100", L"Ver.2.00", L""},
         {L"true", kDevice + L"<status>AnotherApp" + AnotherApp(L"print") + L"</status>", L"VX-100",
          L"Ver.2.00", L"OtherError"},
         {L"true", kDevice + L"<status>AnotherApp</status>", L"VX-100", L"Ver.2.00", L"OtherError"},
