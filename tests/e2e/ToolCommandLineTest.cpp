@@ -35,25 +35,27 @@ protected:
         fs::permissions(tool, fs::perms::owner_all);
         tmp = folder.Path() / "tmp";
         fs::create_directory(tmp);
+        // Refuses part 8 as busy printing; and takes 5 s over part 3, so that a run can be
+        // interrupted in the middle of the rewrite.
+        const nlohmann::json printsAtPart8 = {{{"on", "Update"},
+                                               {"part", 8},
+                                               {"action", "refuse"},
+                                               {"reason", "AnotherApp"},
+                                               {"app-name", "Print"}}};
+        const nlohmann::json slowAtPart3 = {
+            {{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}};
         const nlohmann::json fleet = {
             {"defaults", {{"restart-ms", 200}}},
             {"devices",
              {{{"host", "cl-old.invalid"}},
               {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
-              {{"host", "cl-printing.invalid"},
-               {"faults",
-                {{{"on", "Update"},
-                  {"part", 8},
-                  {"action", "refuse"},
-                  {"reason", "AnotherApp"},
-                  {"app-name", "Print"}}}}},
+              {{"host", "cl-printing.invalid"}, {"faults", printsAtPart8}},
               // Slow to answer its test, and in the middle of the
               // rewrite, so that a run can be interrupted there.
               {{"host", "cl-slow.invalid"},
                {"faults",
                 {{{"on", "GetInformation"}, {"action", "delay"}, {"ms", 5000}, {"times", 0}}}}},
-              {{"host", "cl-midway.invalid"},
-               {"faults", {{{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}}}},
+              {{"host", "cl-midway.invalid"}, {"faults", slowAtPart3}},
               // A fleet for batches: each device ends differently.
               {{"host", "b-idle.invalid"}},
               {{"host", "b-idle-2.invalid"}},
@@ -62,15 +64,8 @@ protected:
               {{"host", "b-same.invalid"}, {"firmware", "Ver.3.01TC"}},
               {{"host", "b-busy.invalid"}, {"status", "AnotherApp"}, {"app-name", "Print"}},
               {{"host", "b-gone.invalid"}, {"faults", {{{"action", "no-comeback"}}}}},
-              {{"host", "b-printing.invalid"},
-               {"faults",
-                {{{"on", "Update"},
-                  {"part", 8},
-                  {"action", "refuse"},
-                  {"reason", "AnotherApp"},
-                  {"app-name", "Print"}}}}},
-              {{"host", "b-midway.invalid"},
-               {"faults", {{{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}}}}}}};
+              {{"host", "b-printing.invalid"}, {"faults", printsAtPart8}},
+              {{"host", "b-midway.invalid"}, {"faults", slowAtPart3}}}}};
         sim = std::make_unique<SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
