@@ -27,6 +27,9 @@ enum class EResultCode : int {
     WebContentsUpdater = -17,
     HIDNotification = -18,
     VersionNotConfirmed = -19,
+    // The job was drained (stopped from starting devices) before this device started: it was
+    // not touched.
+    NotStarted = -20,
 };
 
 constexpr int ToInt(EResultCode code) {
@@ -82,6 +85,7 @@ inline constexpr SResultName kResultNames[] = {
     {L"WebContentsUpdater", EResultCode::WebContentsUpdater},
     {L"HIDNotification", EResultCode::HIDNotification},
     {L"VersionNotConfirmed", EResultCode::VersionNotConfirmed},
+    {L"NotStarted", EResultCode::NotStarted},
 };
 
 // The code of a result name; none for a name that is no result.

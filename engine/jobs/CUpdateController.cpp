@@ -1,12 +1,8 @@
 #include "engine/jobs/CUpdateController.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cwchar>
-#include <functional>
 #include <optional>
-#include <thread>
 
 #include "engine/interface/ResultCodes.h"
 #include "engine/jobs/CChangeModeState.h"
@@ -16,9 +12,11 @@
 #include "engine/jobs/CSimpleState.h"
 #include "engine/jobs/CUpdateState.h"
 #include "engine/jobs/CVersionConfirmation.h"
+#include "engine/jobs/CVersionDecision.h"
 #include "engine/jobs/ResultNames.h"
 #include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
+#include "engine/model/DecimalText.h"
 
 namespace talbo::tesk::vorta {
 
@@ -59,19 +57,10 @@ unsigned long LeadingNumber(const std::wstring& text) {
     return value;
 }
 
-std::wstring DigitsOf(const std::wstring& text) {
-    std::wstring digits;
-    for (const wchar_t c : text) {
-        if (c >= L'0' && c <= L'9') {
-            digits.push_back(c);
-        }
-    }
-    return digits;
-}
-
 }  // namespace
 
-CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model), settings(model) {
+CUpdateController::CUpdateController(CUpdateModelIF* model)
+    : model(model), frame(model), settings(model, frame, inquiry) {
     for (const wchar_t* name : kEndStateNames) {
         commonStates[name] = std::make_unique<CSimpleState>(kResultIdle);
     }
@@ -100,20 +89,14 @@ CUpdateController::CUpdateController(CUpdateModelIF* model) : model(model), sett
 }
 
 CUpdateController::~CUpdateController() {
-    model->JobStop().Raise();
-    if (worker.joinable()) {
-        worker.join();
-    }
+    // The worker uses the tables below; it must be gone before they are.
+    frame.StopAndJoin();
 }
 
 void CUpdateController::BuildTestStates(CStateTable& table) {
     table[kConnectTest] = std::make_unique<CConnectState>(model, kSendTest);
     table[kSendTest] = std::make_unique<CCommunicationTestSend>(model, kReceiveTest);
     table[kReceiveTest] = std::make_unique<CCommunicationTestReceive>(model, kResultNormalEnd);
-}
-
-bool CUpdateController::Stopping() const {
-    return model->JobStop().Raised();
 }
 
 void CUpdateController::SetPhase(const std::wstring& host, const std::wstring& phase) {
@@ -131,6 +114,11 @@ void CUpdateController::EndUnfinished(const std::vector<std::wstring>& targets) 
     }
 }
 
+void CUpdateController::EndNotStarted(const std::wstring& host) {
+    ReportUpdateProgress(kResultNotStarted, host);
+    SetPhase(host, L"");
+}
+
 std::vector<std::wstring> CUpdateController::CollectTargets() {
     std::vector<std::wstring> hosts;
     model->GetHostNameList(hosts);
@@ -143,10 +131,7 @@ std::vector<std::wstring> CUpdateController::CollectTargets() {
     return targets;
 }
 
-bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
-    if (policy != nullptr) {
-        downgradePolicy = policy;
-    }
+bool CUpdateController::PrepareTargets() {
     const std::vector<std::wstring> targets = CollectTargets();
     if (targets.empty()) {
         return false;
@@ -155,75 +140,41 @@ bool CUpdateController::StartWorker(Routine routine, const wchar_t* policy) {
         model->SetDeviceValue(target, L"progress", L"0");
         SetPhase(target, L"");
     }
-    try {
-        // The previous job gave the token back as its last step, so its worker is ending.
-        if (worker.joinable()) {
-            worker.join();
-        }
-        model->JobStop().Reset();
-        worker = std::thread(routine, this);
-    } catch (...) {
-        // No thread, no job: the caller gives the token back and reports the refusal.
-        return false;
-    }
     return true;
 }
 
-bool CUpdateController::StartJob(const std::function<bool()>& start) {
-    try {
-        if (!model->TryBeginBusy()) {
-            return false;
-        }
-        bool started = false;
-        try {
-            started = start();
-        } catch (...) {
-            started = false;
-        }
-        // Every refusal after the token was taken gives it back.
-        if (!started) {
-            model->EndBusy();
-        }
-        return started;
-    } catch (...) {
-        return false;
-    }
-}
-
 bool CUpdateController::StartCommunicationTest() {
-    return StartJob([this] { return StartWorker(&CUpdateController::TestThread, nullptr); });
+    return frame.Start(
+        EJobState::Testing, [this] { return PrepareTargets(); }, [this] { TestJob(); });
 }
 
 bool CUpdateController::StartUpdate(const wchar_t* policy) {
     if (policy == nullptr) {
         return false;
     }
-    const std::wstring_view text(policy);
-    if (text != L"skip" && text != L"update" && text != L"inquiry") {
+    const std::wstring chosen(policy);
+    if (chosen != L"skip" && chosen != L"update" && chosen != L"inquiry") {
         return false;
     }
     // The plan is built here, on the host's thread, while the token keeps workers away.
-    return StartJob([this, policy] {
-        return BuildUpdatePlan() && StartWorker(&CUpdateController::UpdateThread, policy);
-    });
+    return frame.Start(
+        EJobState::Updating,
+        [this, &chosen] {
+            if (!BuildUpdatePlan()) {
+                return false;
+            }
+            downgradePolicy = chosen;
+            frame.SetFailureLimit(settings.GetStopAfterFailures());
+            return PrepareTargets();
+        },
+        [this] { UpdateJob(); });
 }
 
 bool CUpdateController::AnswerInquiry(const wchar_t* answer) {
-    if (answer == nullptr) {
-        return false;
-    }
-    const std::wstring_view text(answer);
-    if (text != L"skip" && text != L"update") {
-        return false;
-    }
     try {
-        if (!inquiryPending.TryConsume()) {
-            return false;
-        }
-        model->SetDeviceValue(inquiryHost, L"progress", L"0");
-        inquiryAnswer = text;
-        inquiryAnswered.Set();
-        return true;
+        return inquiry.Answer(answer, [this](const std::wstring& host) {
+            model->SetDeviceValue(host, L"progress", L"0");
+        });
     } catch (...) {
         return false;
     }
@@ -253,78 +204,42 @@ void CUpdateController::PrepareExtraRunners(std::size_t runners, bool withUpdate
     }
 }
 
-void CUpdateController::RunTargets(
-    const std::vector<std::wstring>& targets,
-    const std::function<void(std::size_t, const std::wstring&)>& run) {
+void CUpdateController::TestJob() {
+    const std::vector<std::wstring> targets = CollectTargets();
     const std::size_t runners = RunnerCount(targets.size());
-    if (runners <= 1) {
-        for (const std::wstring& target : targets) {
-            if (Stopping()) {
-                break;
-            }
-            run(0, target);
-        }
-        return;
-    }
-    std::atomic<std::size_t> next{0};
-    auto runner = [&](std::size_t index) {
-        for (std::size_t i = next++; i < targets.size() && !Stopping(); i = next++) {
-            run(index, targets[i]);
-        }
-    };
-    std::vector<std::thread> threads;
-    try {
-        for (std::size_t index = 1; index < runners; ++index) {
-            threads.emplace_back(runner, index);
-        }
-    } catch (...) {
-        // Fewer runners than asked for: those that started, and this one, share the devices.
-    }
-    runner(0);
-    for (std::thread& thread : threads) {
-        thread.join();
+    PrepareExtraRunners(runners, false);
+    frame.RunTargets(
+        targets, runners,
+        [this](std::size_t runner, const std::wstring& target) {
+            TestDevice(target, true, TestStatesOf(runner));
+            SetPhase(target, L"");
+        },
+        [this](const std::wstring& target) { EndNotStarted(target); });
+    if (Stopping()) {
+        EndUnfinished(targets);
     }
 }
 
-void CUpdateController::RunJob(const std::function<void(const std::vector<std::wstring>&)>& body) {
-    try {
-        const std::vector<std::wstring> targets = CollectTargets();
-        body(targets);
-        if (Stopping()) {
-            EndUnfinished(targets);
-        }
-    } catch (...) {
-        // Nothing leaves the worker; the token is given back below in every case.
+void CUpdateController::UpdateJob() {
+    const std::vector<std::wstring> targets = CollectTargets();
+    const CUpdateImagePart* backup = model->FindImagePart(L"BackupSettingValue");
+    const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
+    const std::size_t runners = RunnerCount(targets.size());
+    PrepareExtraRunners(runners, true);
+    // One confirmation per runner: its states keep data of the device they read.
+    std::vector<std::unique_ptr<CVersionConfirmation>> confirmations;
+    for (std::size_t index = 0; index < runners; ++index) {
+        confirmations.push_back(std::make_unique<CVersionConfirmation>(model, imageVersion));
     }
-    model->EndBusy();
-}
-
-void CUpdateController::TestThread(CUpdateController* self) {
-    self->RunJob([self](const std::vector<std::wstring>& targets) {
-        self->PrepareExtraRunners(self->RunnerCount(targets.size()), false);
-        self->RunTargets(targets, [self](std::size_t runner, const std::wstring& target) {
-            self->TestDevice(target, true, self->TestStatesOf(runner));
-            self->SetPhase(target, L"");
-        });
-    });
-}
-
-void CUpdateController::UpdateThread(CUpdateController* self) {
-    self->RunJob([self](const std::vector<std::wstring>& targets) {
-        const CUpdateImagePart* backup = self->model->FindImagePart(L"BackupSettingValue");
-        const std::wstring imageVersion = backup != nullptr ? backup->GetAfterVersion() : L"";
-        const std::size_t runners = self->RunnerCount(targets.size());
-        self->PrepareExtraRunners(runners, true);
-        // One confirmation per runner: its states keep data of the device they read.
-        std::vector<std::unique_ptr<CVersionConfirmation>> confirmations;
-        for (std::size_t index = 0; index < runners; ++index) {
-            confirmations.push_back(
-                std::make_unique<CVersionConfirmation>(self->model, imageVersion));
-        }
-        self->RunTargets(targets, [&](std::size_t runner, const std::wstring& target) {
-            self->UpdateOneDevice(target, imageVersion, runner, *confirmations.at(runner));
-        });
-    });
+    frame.RunTargets(
+        targets, runners,
+        [&](std::size_t runner, const std::wstring& target) {
+            UpdateOneDevice(target, imageVersion, runner, *confirmations.at(runner));
+        },
+        [this](const std::wstring& target) { EndNotStarted(target); });
+    if (Stopping()) {
+        EndUnfinished(targets);
+    }
 }
 
 void CUpdateController::UpdateOneDevice(const std::wstring& target,
@@ -336,18 +251,31 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
         const auto start = startPoints.find(status);
         const std::wstring startName = start != startPoints.end() ? start->second : L"1";
         model->SetDeviceValue(target, L"afterversion", imageVersion);
-        if (IsDeviceNewer(imageVersion, model->GetDeviceValue(target, L"version"))) {
+        const std::wstring version = model->GetDeviceValue(target, L"version");
+        if (CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion, version)) {
+            ReportUpdateProgress(kResultSameVersion, target);
+            SetPhase(target, L"");
+            return;
+        }
+        if (CVersionDecision::IsDeviceNewer(imageVersion, version)) {
             SetPhase(target, L"");
             const std::wstring decision = ResolveDowngrade(target);
             if (Stopping()) {
                 return;
             }
             if (decision == L"skip") {
-                ReportUpdateProgress(L"UpdateSkip", target);
+                ReportUpdateProgress(kResultUpdateSkip, target);
                 return;
             }
         }
-        UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
+        const bool began = UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
+        // A device that failed once its rewrite began says something about the image or the
+        // network; one refused before it says nothing, and a stopped job ends its devices
+        // itself.
+        if (began && !Stopping() &&
+            !IsSuccess(ReadLeadingInt(model->GetDeviceValue(target, L"progress")))) {
+            frame.CountFailure();
+        }
     } catch (...) {
         // Whatever broke, the device must not be left looking as if it were running.
         ReportUpdateProgress(kResultOtherError, target);
@@ -381,10 +309,11 @@ void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress
     }
 }
 
-void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start,
+bool CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start,
                                      CVersionConfirmation& confirmation, CStateTable& plan) {
     std::map<std::wstring, int> rowStarts;
     std::wstring name = start;
+    bool began = false;
     while (!Stopping()) {
         const auto row = plan.find(name);
         if (row == plan.end()) {
@@ -396,10 +325,11 @@ void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
         }
         ReportUpdateProgress(name, host);
         SetPhase(host, L"upload " + name + L"/" + std::to_wstring(highestPart));
+        began = true;
         name = ExecuteGuarded(*row->second, host);
     }
     if (Stopping()) {
-        return;  // the stopped job ends the device
+        return began;  // the stopped job ends the device
     }
     if (name == kResultNormalEnd) {
         // The last part went through; only the device can say whether it runs the new
@@ -407,14 +337,15 @@ void CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
         SetPhase(host, L"confirm");
         name = ExecuteGuarded(confirmation, host);
         if (Stopping()) {
-            return;
+            return began;
         }
         if (name == kResultNormalEnd) {
             ReportUpdateProgress(name, host);
-            return;
+            return began;
         }
     }
     ReportEnd(name, host);
+    return began;
 }
 
 void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& host) {
@@ -425,41 +356,12 @@ void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& 
 }
 
 std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {
-    std::wstring decision = downgradePolicy;
-    if (decision != L"inquiry") {
-        return decision;
+    if (downgradePolicy != L"inquiry") {
+        return downgradePolicy;
     }
-    // Other devices that want to ask wait their turn; the host answers one question at a time.
-    {
-        std::unique_lock<std::mutex> turn(inquiryTurnLock);
-        while (inquiryAsking) {
-            if (Stopping()) {
-                return {};
-            }
-            inquiryTurnFree.wait_for(turn, std::chrono::milliseconds(100));
-        }
-        inquiryAsking = true;
-    }
-    struct TurnRelease {
-        CUpdateController& self;
-        ~TurnRelease() {
-            {
-                const std::lock_guard<std::mutex> turn(self.inquiryTurnLock);
-                self.inquiryAsking = false;
-            }
-            self.inquiryTurnFree.notify_one();
-        }
-    } release{*this};
-    inquiryHost = host;
-    ReportUpdateProgress(L"DowngradeInquiry", host);
-    inquiryPending.Set();
-    // The host may take as long as it likes, but an unload must not wait for it.
-    while (!inquiryAnswered.WaitFor(std::chrono::milliseconds(100))) {
-        if (Stopping()) {
-            return {};
-        }
-    }
-    return inquiryAnswer;
+    return inquiry.Ask(
+        host, [this, &host] { ReportUpdateProgress(kResultDowngradeInquiry, host); },
+        [this] { return Stopping(); });
 }
 
 CState& CUpdateController::LookupState(CStateTable& table, const std::wstring& name,
@@ -511,19 +413,6 @@ void CUpdateController::ReportUpdateProgress(const std::wstring& name, const std
         value = std::to_wstring(LeadingNumber(name) * 100UL / rows);
     }
     model->SetDeviceValue(host, L"progress", value);
-}
-
-bool CUpdateController::IsDeviceNewer(const std::wstring& imageVersion,
-                                      const std::wstring& deviceVersion) {
-    std::wstring image = DigitsOf(imageVersion);
-    std::wstring device = DigitsOf(deviceVersion);
-    if (deviceVersion.empty()) {
-        return false;
-    }
-    const std::size_t length = std::max(image.size(), device.size());
-    image.resize(length, L'0');
-    device.resize(length, L'0');
-    return device > image;
 }
 
 int CUpdateController::HighestPartNumber() {

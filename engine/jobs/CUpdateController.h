@@ -1,16 +1,14 @@
 #pragma once
 
-#include <condition_variable>
-#include <functional>
+#include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/interface/CUpdateControllerExport.h"
-#include "engine/jobs/CAutoResetEvent.h"
+#include "engine/jobs/CDowngradeInquiry.h"
+#include "engine/jobs/CJobFrame.h"
 #include "engine/jobs/CJobSettings.h"
 #include "engine/jobs/CState.h"
 
@@ -24,9 +22,11 @@ class CVersionConfirmation;
 // default) the worker takes the devices one after the other in registration order; with N it
 // runs N device runners, each taking the next device in registration order when it is free.
 // Every device's run is the same either way; states that keep data of a run belong to one
-// runner. The controller owns its worker: destroying it (the library being unloaded) raises the
-// model's job stop signal and joins the worker and its runners, which leave every wait and
-// transfer within a second.
+// runner. When the job starts devices, whether it may start one more, and when it has ended
+// is the job frame's (CJobFrame); the downgrade question is CDowngradeInquiry's and whether a
+// device's version lets it be left alone is CVersionDecision's. The controller owns its
+// worker: destroying it (the library being unloaded) raises the model's job stop signal and
+// joins the worker and its runners, which leave every wait and transfer within a second.
 class CUpdateController : public CUpdateControllerExport {
 public:
     // How often one row of the update plan may start for one device in one job, the start of
@@ -46,53 +46,45 @@ public:
 
     CJobSettings& Settings() { return settings; }
 
-    // Whether the device's firmware is newer than the image's: the digits of both versions,
-    // the shorter padded with '0', compared as text.
-    static bool IsDeviceNewer(const std::wstring& imageVersion, const std::wstring& deviceVersion);
-
 private:
-    using Routine = void (*)(CUpdateController*);
     // The state tables one device runner works with.
     struct CRunnerStates {
         CStateTable testStates;
         CStateTable updateStates;
     };
 
-    // Takes the busy token, runs start and gives the token back unless a job started.
-    bool StartJob(const std::function<bool()>& start);
     std::vector<std::wstring> CollectTargets();
-    bool StartWorker(Routine routine, const wchar_t* policy);
-    static void TestThread(CUpdateController* controller);
-    static void UpdateThread(CUpdateController* controller);
-    // The worker's frame around a job's body: the targets, the devices a stop left unfinished,
-    // and the busy token given back whatever happens.
-    void RunJob(const std::function<void(const std::vector<std::wstring>&)>& body);
+    // On the host's thread, with the token held: the targets' progress reset to 0; false when
+    // there is no target.
+    bool PrepareTargets();
+    void TestJob();
+    void UpdateJob();
     // How many device runners a job over this many targets has (at least one).
     std::size_t RunnerCount(std::size_t targetCount);
     // Builds the tables of every runner beyond the first, which uses the controller's own.
     void PrepareExtraRunners(std::size_t runners, bool withUpdatePlan);
-    // Calls run (runner index, target) for every target, on as many runners as the setting
-    // allows; runner 0 works with the controller's own tables. Returns when all have ended.
-    void RunTargets(const std::vector<std::wstring>& targets,
-                    const std::function<void(std::size_t, const std::wstring&)>& run);
     CStateTable& TestStatesOf(std::size_t runner);
     CStateTable& UpdateStatesOf(std::size_t runner);
     void UpdateOneDevice(const std::wstring& target, const std::wstring& imageVersion,
                          std::size_t runner, CVersionConfirmation& confirmation);
     void TestDevice(const std::wstring& host, bool reportProgress, CStateTable& tests);
     // Runs the plan from start until the device ends, then confirms its new firmware; every
-    // way out writes 100 or a negative code to the device's progress.
-    void UpdateDevice(const std::wstring& host, const std::wstring& start,
+    // way out but the stop signal writes 100 or a negative code to the device's progress.
+    // True when the rewrite began: a row of the plan ran, so a change-mode or part request
+    // was under way.
+    bool UpdateDevice(const std::wstring& host, const std::wstring& start,
                       CVersionConfirmation& confirmation, CStateTable& plan);
     // The code for a name that ends a device's run outside the plan: the result's own code for
     // a failure, "OtherError"'s for anything else.
     void ReportEnd(const std::wstring& name, const std::wstring& host);
     // The policy's decision, or the host's answer to the inquiry; empty when the job is being
-    // stopped while it waits. One device asks at a time.
+    // stopped while it waits.
     std::wstring ResolveDowngrade(const std::wstring& host);
-    bool Stopping() const;
+    bool Stopping() const { return frame.Stopping(); }
     // Devices the stopped job left unfinished end with "TimeOut".
     void EndUnfinished(const std::vector<std::wstring>& targets);
+    // A target the drained job never started.
+    void EndNotStarted(const std::wstring& host);
     void SetPhase(const std::wstring& host, const std::wstring& phase);
     // Runs one state; an exception inside it ends the device's run as "OtherError".
     static std::wstring ExecuteGuarded(CState& state, const std::wstring& host);
@@ -109,22 +101,15 @@ private:
                       bool restartWait);
 
     CUpdateModelIF* model;
+    CJobFrame frame;
+    CDowngradeInquiry inquiry;
     CJobSettings settings;
-    std::thread worker;
     CStateTable commonStates;
     CStateTable testStates;
     CStateTable updateStates;
     std::map<std::wstring, std::wstring> startPoints;
     std::map<std::wstring, std::wstring> progressCodes;
-    CAutoResetEvent inquiryPending;
-    CAutoResetEvent inquiryAnswered;
-    std::wstring inquiryHost;
     std::wstring downgradePolicy;
-    std::wstring inquiryAnswer;
-    // Whether a device is asking the downgrade question; the others wait for their turn.
-    std::mutex inquiryTurnLock;
-    std::condition_variable inquiryTurnFree;
-    bool inquiryAsking = false;
     // The tables of the runners beyond the first, made for each job.
     std::vector<std::unique_ptr<CRunnerStates>> extraRunners;
     // The highest part number of the plan, shown in the "upload N/M" phase.

@@ -41,6 +41,10 @@ public:
     // The signal that ends a running job at once. The model owns it because every connection
     // it makes watches it, so that a transfer in progress is cut too.
     virtual CStopSignal& JobStop() = 0;
+    // Frees the device texts that hosts were lent before they were overwritten. Called on the
+    // host's thread when a job starts, with the busy token held: hosts copy a lent text before
+    // they start the next job, so none of them can still be reading one.
+    virtual void ReleaseRetiredValues() {}
 };
 
 }  // namespace talbo::tesk::vorta

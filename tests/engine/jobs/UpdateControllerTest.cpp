@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "FakeFleetModel.h"
+#include "engine/jobs/CVersionDecision.h"
 
 namespace tv = talbo::tesk::vorta;
 using tv::testing::FakeDevice;
@@ -19,16 +20,8 @@ using tv::testing::FakeFleetModel;
 
 namespace {
 
-// Polls until the model's busy token is free again (the job gave it back) or a deadline passes.
-bool WaitForJobEnd(FakeFleetModel& model) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!model.IsBusy()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());  // the texts here are ASCII
 }
 
 bool Eventually(const std::function<bool()>& condition) {
@@ -40,6 +33,11 @@ bool Eventually(const std::function<bool()>& condition) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
+}
+
+// Polls the job state as every host does until the job has ended; then the token is back.
+bool WaitForJobEnd(tv::CUpdateController& controller) {
+    return Eventually([&] { return controller.Settings().GetJobState() == tv::EJobState::Idle; });
 }
 
 bool WaitForProgress(FakeFleetModel& model, const std::wstring& host, const std::wstring& value) {
@@ -77,11 +75,11 @@ protected:
 
     void RunTest() {
         ASSERT_TRUE(controller.StartCommunicationTest());
-        ASSERT_TRUE(WaitForJobEnd(model));
+        ASSERT_TRUE(WaitForJobEnd(controller));
     }
     void RunUpdate(const wchar_t* policy) {
         ASSERT_TRUE(controller.StartUpdate(policy));
-        ASSERT_TRUE(WaitForJobEnd(model));
+        ASSERT_TRUE(WaitForJobEnd(controller));
     }
 
     FakeFleetModel model;
@@ -230,7 +228,7 @@ TEST_F(UpdateControllerTest, InquiryWaitsForOneAnswerPerDevice) {
     ASSERT_TRUE(WaitForProgress(model, L"second", L"-15"));
     EXPECT_EQ(model.GetDeviceValue(L"first", L"progress"), L"-16");
     EXPECT_TRUE(controller.AnswerInquiry(L"update"));
-    ASSERT_TRUE(WaitForJobEnd(model));
+    ASSERT_TRUE(WaitForJobEnd(controller));
     EXPECT_EQ(model.GetDeviceValue(L"second", L"progress"), L"100");
     const auto history = model.ProgressHistory(L"second");
     EXPECT_NE(std::find(history.begin(), history.end(), L"-15"), history.end());
@@ -426,7 +424,7 @@ TEST(UpdateControllerWidth, SeveralDevicesAtATimeEndEveryDeviceAsOneAtATimeDoes)
         ASSERT_TRUE(controller.Settings().SetDevicesAtATime(width));
         const auto before = std::chrono::steady_clock::now();
         ASSERT_TRUE(controller.StartUpdate(L"skip"));
-        ASSERT_TRUE(WaitForJobEnd(model));
+        ASSERT_TRUE(WaitForJobEnd(controller));
         const auto took = std::chrono::steady_clock::now() - before;
         for (const std::wstring& host : model.hosts) {
             const std::wstring progress = model.GetDeviceValue(host, L"progress");
@@ -484,7 +482,7 @@ TEST_F(UpdateControllerTest, DowngradeQuestionsComeOneAtATimeWhileOthersGoOn) {
         EXPECT_TRUE(controller.AnswerInquiry(asking == L"newer-a" ? L"skip" : L"update"));
         answered.push_back(asking);
     }
-    ASSERT_TRUE(WaitForJobEnd(model));
+    ASSERT_TRUE(WaitForJobEnd(controller));
     EXPECT_NE(answered[0], answered[1]);
     EXPECT_EQ(model.GetDeviceValue(L"newer-a", L"progress"), L"-16");
     EXPECT_EQ(model.GetDeviceValue(L"newer-b", L"progress"), L"100");
@@ -496,7 +494,7 @@ TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
     const bool overridden = inherited != nullptr;
     const std::string restore = overridden ? inherited : "";
     ::unsetenv("VORTA_PARALLEL_DEVICES");
-    EXPECT_EQ(tv::CJobSettings(&model).GetDevicesAtATime(), 1);
+    EXPECT_EQ(tv::CUpdateController(&model).Settings().GetDevicesAtATime(), 1);
     tv::CJobSettings& settings = controller.Settings();
     for (const int bad : {0, -1, 65, 1000}) {
         EXPECT_FALSE(settings.SetDevicesAtATime(bad)) << bad;
@@ -510,7 +508,7 @@ TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
     for (const auto& [text, value] : std::vector<std::pair<const char*, int>>{
              {"16", 16}, {"64", 64}, {"65", 1}, {"0", 1}, {" 4", 1}, {"4x", 1}, {"", 1}}) {
         ::setenv("VORTA_PARALLEL_DEVICES", text, 1);
-        EXPECT_EQ(tv::CJobSettings(&model).GetDevicesAtATime(), value) << text;
+        EXPECT_EQ(tv::CUpdateController(&model).Settings().GetDevicesAtATime(), value) << text;
     }
     if (overridden) {
         ::setenv("VORTA_PARALLEL_DEVICES", restore.c_str(), 1);
@@ -519,14 +517,259 @@ TEST_F(UpdateControllerTest, DevicesAtATimeIsASettingBetweenJobs) {
     }
 }
 
-TEST(IsDeviceNewer, ComparesTheDigitsPaddedToEqualLength) {
-    using tv::CUpdateController;
-    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.1"));  // 301 < 310
-    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.02TC"));
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.01TC"));
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3.00TC"));
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L"Ver.3"));  // 301 > 300
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"Ver.3.01TC", L""));
-    EXPECT_TRUE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.1"));
-    EXPECT_FALSE(CUpdateController::IsDeviceNewer(L"", L"Ver.0.0"));
+// A rerun over devices that already run the image changes nothing, unless all are rewritten.
+TEST(UpdateControllerReruns, DevicesAtTheImagesVersionAreLeftAloneUnlessAllAreRewritten) {
+    tv::InitializeProtocolLibraries();
+    struct Case {
+        const wchar_t* policy;
+        const wchar_t* current;  // progress of the idle device at the image's version
+    };
+    for (const Case& c : {Case{L"skip", L"-2"}, Case{L"inquiry", L"-2"}, Case{L"update", L"100"}}) {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        model.Add(L"current").version = L"Ver.3.01TC";
+        model.Add(L"indented").version = L" Ver.3.01TC\n";
+        FakeDevice& broken = model.Add(L"broken");
+        broken.version = L"Ver.3.01TC";
+        Broken(broken, L"7");
+        model.Add(L"older");
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.StartUpdate(c.policy));
+        ASSERT_TRUE(WaitForJobEnd(controller));
+        const std::string policy = Narrow(c.policy);
+        for (const wchar_t* host : {L"current", L"indented"}) {
+            EXPECT_EQ(model.GetDeviceValue(host, L"progress"), c.current) << policy;
+            const std::size_t requests = model.Requests(host).size();
+            EXPECT_EQ(requests == 1, std::wstring(c.current) == L"-2") << policy;  // the test only
+        }
+        // An unfinished update is resumed whatever the version says.
+        EXPECT_EQ(model.ProgressHistory(L"broken")[1], L"50") << policy;
+        EXPECT_EQ(model.GetDeviceValue(L"broken", L"progress"), L"100") << policy;
+        EXPECT_EQ(model.GetDeviceValue(L"older", L"progress"), L"100") << policy;
+    }
+}
+
+// The engine drains itself at the n-th device that fails once its rewrite began; what failed
+// before (tests, busy, skipped, same version) does not count.
+TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
+    tv::InitializeProtocolLibraries();
+    FakeFleetModel model;
+    model.AddCarriedImageParts();
+    model.Add(L"unreachable").reachable = false;
+    model.Add(L"busy").status = L"AnotherUpdating";
+    model.Add(L"newer").version = L"Ver.4.00TC";
+    model.Add(L"current").version = L"Ver.3.01TC";
+    model.Add(L"fails-1").refusals[L"BackupSettingValue"] = L"InvalidFile";
+    model.Add(L"fine");
+    model.Add(L"fails-2").refusals[L"WriteNewKernel"] = L"ModeNotChanged";
+    model.Add(L"after-1");
+    model.Add(L"after-2");
+    tv::CUpdateController controller(&model);
+    tv::CJobSettings& settings = controller.Settings();
+    ASSERT_TRUE(settings.SetDevicesAtATime(1));
+    EXPECT_FALSE(settings.SetStopAfterFailures(-1));
+    ASSERT_TRUE(settings.SetStopAfterFailures(2));
+    ASSERT_TRUE(controller.StartUpdate(L"skip"));
+    EXPECT_FALSE(settings.SetStopAfterFailures(5));  // not while a job runs
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(settings.GetStopAfterFailures(), 2);
+
+    const std::map<std::wstring, std::wstring> expected = {
+        {L"unreachable", L"-3"}, {L"busy", L"-4"},    {L"newer", L"-16"},
+        {L"current", L"-2"},     {L"fails-1", L"-14"}, {L"fine", L"100"},
+        {L"fails-2", L"-14"},    {L"after-1", L"-20"}, {L"after-2", L"-20"}};
+    for (const auto& [host, progress] : expected) {
+        EXPECT_EQ(model.GetDeviceValue(host, L"progress"), progress) << Narrow(host);
+    }
+    for (const wchar_t* host : {L"after-1", L"after-2"}) {
+        EXPECT_TRUE(model.Requests(host).empty());
+        EXPECT_EQ(model.ProgressHistory(host), (std::vector<std::wstring>{L"0", L"-20"}));
+    }
+
+    // The setting stays for the next job, which starts counting again.
+    ASSERT_TRUE(controller.StartUpdate(L"skip"));
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(model.GetDeviceValue(L"after-1", L"progress"), L"-20");
+    EXPECT_EQ(model.GetDeviceValue(L"after-2", L"progress"), L"-20");
+    EXPECT_EQ(model.GetDeviceValue(L"fine", L"progress"), L"-2");  // rewritten before
+}
+
+// With many devices at once the stop is still exact: once the limit is reached no runner takes
+// a device, so at most the devices already running when it was reached end after it.
+TEST(UpdateControllerStopRule, ExactWithEightDevicesAtATime) {
+    tv::InitializeProtocolLibraries();
+    for (const int limit : {1, 3, 8}) {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        for (int i = 0; i < 8; ++i) {
+            model.Add(L"fails-" + std::to_wstring(i)).refusals[L"BackupSettingValue"] =
+                L"InvalidFile";
+        }
+        for (int i = 0; i < 16; ++i) {
+            model.Add(L"slow-" + std::to_wstring(i));
+            model.values[L"slow-" + std::to_wstring(i)][L"rebootfirstwait"] = L"300";
+        }
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.Settings().SetDevicesAtATime(8));
+        ASSERT_TRUE(controller.Settings().SetStopAfterFailures(limit));
+        ASSERT_TRUE(controller.StartUpdate(L"update"));
+        ASSERT_TRUE(WaitForJobEnd(controller));
+        int notStarted = 0;
+        for (const std::wstring& host : model.hosts) {
+            const std::wstring progress = model.GetDeviceValue(host, L"progress");
+            if (progress == L"-20") {
+                ++notStarted;
+                EXPECT_TRUE(model.Requests(host).empty()) << Narrow(host);
+            } else {
+                // Started devices end exactly as they would have.
+                EXPECT_EQ(progress, host.starts_with(L"fails") ? L"-14" : L"100") << Narrow(host);
+            }
+        }
+        // The first eight start together; each runner freed before the limit took one more.
+        EXPECT_GE(notStarted, 24 - (limit + 7)) << limit;
+        EXPECT_GT(notStarted, 0) << limit;
+    }
+}
+
+TEST_F(UpdateControllerTest, TheJobStateTellsWhenTheNextJobCanStart) {
+    tv::CJobSettings& settings = controller.Settings();
+    EXPECT_EQ(settings.GetJobState(), tv::EJobState::Idle);
+    EXPECT_FALSE(settings.StopStartingDevices());  // no job
+    model.AddCarriedImageParts();
+    model.Add(L"newer").version = L"Ver.4.00TC";
+    ASSERT_TRUE(settings.SetDevicesAtATime(1));
+
+    ASSERT_TRUE(controller.StartCommunicationTest());
+    EXPECT_EQ(settings.GetJobState(), tv::EJobState::Testing);
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_TRUE(model.TryBeginBusy());  // idle means the token is back
+    model.EndBusy();
+
+    ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
+    EXPECT_NE(settings.GetJobState(), tv::EJobState::Idle);
+    ASSERT_TRUE(WaitForProgress(model, L"newer", L"-15"));
+    EXPECT_EQ(settings.GetJobState(), tv::EJobState::AwaitingAnswer);
+    ASSERT_TRUE(controller.AnswerInquiry(L"update"));
+    EXPECT_EQ(settings.GetJobState(), tv::EJobState::Updating);
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(model.GetDeviceValue(L"newer", L"progress"), L"100");
+    EXPECT_TRUE(controller.StartCommunicationTest());  // never refused for the ended job
+    ASSERT_TRUE(WaitForJobEnd(controller));
+}
+
+// A worker slow to give the token back (VORTA_JOB_END_DELAY_MS) keeps the state from turning
+// idle: a host that waits for the state never sees its next start refused.
+TEST(UpdateControllerJobState, IdleComesOnlyWithTheTokenBack) {
+    tv::InitializeProtocolLibraries();
+    FakeFleetModel model;
+    model.AddCarriedImageParts();
+    model.Add(L"dev");
+    ::setenv("VORTA_JOB_END_DELAY_MS", "300", 1);
+    tv::CUpdateController controller(&model);
+    ::unsetenv("VORTA_JOB_END_DELAY_MS");
+    ASSERT_TRUE(controller.StartCommunicationTest());
+    ASSERT_TRUE(WaitForProgress(model, L"dev", L"100"));
+    EXPECT_EQ(controller.Settings().GetJobState(), tv::EJobState::Testing);
+    EXPECT_FALSE(controller.StartUpdate(L"skip"));  // what a host guessing from progress met
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_TRUE(controller.StartUpdate(L"skip"));
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(model.GetDeviceValue(L"dev", L"progress"), L"100");
+}
+
+// A drain from the host: the started devices finish, the rest end "NotStarted" untouched.
+TEST(UpdateControllerDrain, StartedDevicesFinishTheOthersNeverStart) {
+    tv::InitializeProtocolLibraries();
+    {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        for (int i = 0; i < 8; ++i) {
+            const std::wstring host = L"dev-" + std::to_wstring(i);
+            model.Add(host);
+            model.values[host][L"rebootfirstwait"] = i == 0 ? L"0" : L"300";
+        }
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.Settings().SetDevicesAtATime(2));
+        ASSERT_TRUE(controller.StartUpdate(L"update"));
+        ASSERT_TRUE(WaitForProgress(model, L"dev-0", L"100"));
+        ASSERT_TRUE(controller.Settings().StopStartingDevices());
+        ASSERT_TRUE(WaitForJobEnd(controller));
+        int finished = 0;
+        for (const std::wstring& host : model.hosts) {
+            const std::wstring progress = model.GetDeviceValue(host, L"progress");
+            finished += progress == L"100" ? 1 : 0;
+            EXPECT_TRUE(progress == L"100" || progress == L"-20") << Narrow(host);
+            EXPECT_EQ(model.Requests(host).empty(), progress == L"-20") << Narrow(host);
+        }
+        // dev-0 and dev-1 at once, and perhaps dev-2, taken as dev-0 ended.
+        EXPECT_GE(finished, 2);
+        EXPECT_LE(finished, 3);
+    }
+}
+
+TEST(VersionDecision, NewerComparesTheMajorNumberFirstThenTheRestPadded) {
+    struct Row {
+        const wchar_t* image;
+        const wchar_t* device;
+        bool newer;
+    };
+    const Row rows[] = {
+        {L"Ver.3.01TC", L"Ver.3.1", true},  // 3 = 3, then 01 < 10
+        {L"Ver.3.01TC", L"Ver.3.02TC", true},
+        {L"Ver.3.01TC", L"Ver.3.01TC", false},
+        {L"Ver.3.01TC", L"Ver.3.00TC", false},
+        {L"Ver.3.01TC", L"Ver.3", false},  // 01 > 00
+        {L"Ver.3.01TC", L"Ver.10.00TC", true},
+        {L"Ver.3.01TC", L"Ver.100.0", true},
+        {L"Ver.10.00TC", L"Ver.3.01TC", false},
+        {L"Ver.10.00TC", L"Ver.9.99TC", false},
+        {L"Ver.100.0", L"Ver.99.99", false},
+        {L"Ver.100.0", L"Ver.101.0", true},
+        {L"Ver.3.01TC", L"Ver.4.00TC", true},
+        {L"Ver.4.00TC", L"Ver.3.99", false},
+        {L"Ver.03.01TC", L"Ver.3.01TC", false},  // leading zeros of the major mean nothing
+        {L"Ver.3.01TC", L"Ver.003.02", true},
+        {L"Ver.3.01TC", L"Ver.99999999999999999999.0", true},  // beyond any integer type
+        {L"Ver.3.01TC", L"Ver.3a1", true},                     // letters between the digits
+        {L"Ver.3.01TC", L"V3-b0-c2", true},
+        {L"Ver.3.01TC", L"", false},  // an empty device version is never newer
+        {L"Ver.3.01TC", L"unknown", false},
+        {L"", L"Ver.0.1", true},  // an image without a version: any digit other than 0
+        {L"", L"Ver.0.0", false},
+        {L"", L"unknown", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(tv::CVersionDecision::IsDeviceNewer(row.image, row.device), row.newer)
+            << "image " << Narrow(row.image) << ", device "
+            << Narrow(row.device);
+    }
+}
+
+TEST(VersionDecision, OnlyAnIdleDeviceAtExactlyTheImagesVersionIsCurrent) {
+    struct Row {
+        const wchar_t* policy;
+        const wchar_t* status;
+        const wchar_t* device;
+        bool current;
+    };
+    const Row rows[] = {
+        {L"skip", L"Idle", L"Ver.3.01TC", true},
+        {L"inquiry", L"Idle", L"Ver.3.01TC", true},
+        {L"update", L"Idle", L"Ver.3.01TC", false},  // "rewrite all" rewrites it
+        {L"skip", L"Idle", L"\n  Ver.3.01TC \t", true},
+        {L"skip", L"Idle", L"Ver.3.01tc", false},
+        {L"skip", L"Idle", L"Ver.3.1", false},
+        {L"skip", L"Idle", L"Ver.03.01TC", false},
+        {L"skip", L"7", L"Ver.3.01TC", false},  // an unfinished update is resumed
+        {L"skip", L"SelfUpdating", L"Ver.3.01TC", false},
+        {L"skip", L"TimeOut", L"Ver.3.01TC", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(tv::CVersionDecision::IsAlreadyCurrent(row.policy, row.status, L"Ver.3.01TC",
+                                                         row.device),
+                  row.current)
+            << Narrow(row.policy) << " " << Narrow(row.status) << " "
+            << Narrow(row.device);
+    }
+    EXPECT_FALSE(tv::CVersionDecision::IsAlreadyCurrent(L"skip", L"Idle", L"", L""));
 }
