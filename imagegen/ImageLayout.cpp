@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/StandInImageLayout.h"
+
 namespace talbo::tesk::vorta::imagegen {
 
 namespace {
@@ -48,28 +50,10 @@ void AppendKey(std::string& header, const std::string& key, const std::string& v
 }  // namespace
 
 ImageLayout StandInLayout() {
-    struct Row {
-        const char* name;
-        std::uint64_t size;
-    };
-    static constexpr Row kRows[] = {
-        {"BackupSettingValue", 30904352},
-        {"ReChangeMode", 1056},
-        {"CopyWritableRegion", 18135072},
-        {"WriteUpdateBootStrap", 20512},
-        {"Reboot", 10272},
-        {"ReChangeMode", 1056},
-        {"WriteNewKernel", 2447392},
-        {"WriteNewRootfs", 31733792},
-        {"WriteNewWritableRegion", 4290592},
-        {"WriteNewSnapShot", 23214112},
-        {"WriteNewBootStrap", 20512},
-    };
     ImageLayout layout;
-    layout.version = "Ver.3.01TC";
-    int number = 1;
-    for (const Row& row : kRows) {
-        layout.steps.push_back({row.name, std::to_string(number++), {{row.size, {}}}});
+    layout.version = common::kStandInVersion;
+    for (const common::StandInStep& row : common::kStandInSteps) {
+        layout.steps.push_back({row.name, std::to_string(row.number), {{row.size, {}}}});
     }
     return layout;
 }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "common/IniDocument.h"
+#include "common/StandInImageLayout.h"
 #include "common/Utf8.h"
 #include "simulator/CMd5Stream.h"
 
@@ -39,22 +40,10 @@ StepKind KindOfStep(std::string_view name) {
 }
 
 CUpdatePlan CUpdatePlan::CarriedLayout() {
-    static constexpr std::pair<const char*, std::uint64_t> kSteps[] = {
-        {"BackupSettingValue", 30904352},
-        {"ReChangeMode", 1056},
-        {"CopyWritableRegion", 18135072},
-        {"WriteUpdateBootStrap", 20512},
-        {"Reboot", 10272},
-        {"ReChangeMode", 1056},
-        {"WriteNewKernel", 2447392},
-        {"WriteNewRootfs", 31733792},
-        {"WriteNewWritableRegion", 4290592},
-        {"WriteNewSnapShot", 23214112},
-        {"WriteNewBootStrap", 20512}};
     CUpdatePlan plan;
-    int number = 1;
-    for (auto [name, size] : kSteps) {
-        plan.steps_.push_back({number++, name, KindOfStep(name), {{name, size, {}}}});
+    for (const common::StandInStep& step : common::kStandInSteps) {
+        plan.steps_.push_back(
+            {step.number, step.name, KindOfStep(step.name), {{step.name, step.size, {}}}});
     }
     return plan;
 }

@@ -533,3 +533,49 @@ TEST_F(EngineE2E, DevicesAtATimeGiveTheSameResultsAsOneAtATime) {
     EXPECT_EQ(results[0][L"w-never.invalid"], -3);
     EXPECT_EQ(results[0][L"w-busy.invalid"], -4);
 }
+
+// A drained job, 2 devices at a time, drained as soon as the first device has ended: exactly
+// the devices that had started finish, the others end "NotStarted" (-20) and the simulator
+// never heard of them. The first device is quick; the others take a while over every test
+// exchange, so at most one more can have started.
+TEST_F(EngineE2E, ADrainedJobFinishesTheStartedDevicesAndTouchesNoOther) {
+    const nlohmann::json slowTest = {
+        {{"on", "GetInformation"}, {"action", "delay"}, {"ms", 700}, {"times", 0}}};
+    std::vector<nlohmann::json> devices = {Device("dr-0.invalid")};
+    std::vector<std::wstring> hosts = {L"dr-0.invalid"};
+    for (int i = 1; i < 8; ++i) {
+        const std::string host = "dr-" + std::to_string(i) + ".invalid";
+        devices.push_back(Device(host, {{"faults", slowTest}}));
+        hosts.push_back(Wide(host));
+    }
+    for (const bool rewrite : {false, true}) {
+        SCOPED_TRACE(rewrite ? "rewrite" : "communication test");
+        Fleet fleet(FleetOf(devices), ImageArgument());
+        ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+        LoadSmallImage();
+        ASSERT_TRUE(engine.Settings().SetDevicesAtATime(2));
+        engine.UseOnly(hosts);
+        ASSERT_TRUE(rewrite ? engine.Controller().StartUpdate(L"update")
+                            : engine.Controller().StartCommunicationTest());
+        ASSERT_TRUE(engine.WaitForProgress(L"dr-0.invalid", 100));
+        EXPECT_TRUE(engine.Settings().StopStartingDevices());
+        ASSERT_TRUE(engine.WaitUntilIdle());
+        EXPECT_FALSE(engine.Settings().StopStartingDevices());  // the job has ended
+        int finished = 0;
+        for (const std::wstring& host : hosts) {
+            const std::string name = Narrow(host);
+            const int progress = Progress(host);
+            EXPECT_TRUE(progress == 100 || progress == -20) << name << " " << progress;
+            EXPECT_EQ(fleet.Sim().Requests(name).empty(), progress == -20) << name;
+            if (progress == 100) {
+                ++finished;
+                if (rewrite) {
+                    EXPECT_EQ(fleet.Exchanges(name).back(), "GetInformation") << name;
+                }
+            }
+        }
+        EXPECT_GE(finished, 2);
+        EXPECT_LE(finished, 3);
+    }
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+}

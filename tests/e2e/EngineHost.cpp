@@ -57,8 +57,7 @@ void EngineHost::UseOnly(const std::vector<std::wstring>& hosts) const {
 bool EngineHost::WaitUntilIdle(std::chrono::seconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        // Re-registering a known name changes nothing but needs the busy token.
-        if (model->AddDevice(L"idle-probe.invalid")) {
+        if (settings->GetJobState() == tv::EJobState::Idle) {
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -25,7 +25,7 @@ public:
     std::wstring Value(const std::wstring& host, const wchar_t* key) const;
     // Registers the devices and makes them the only targets.
     void UseOnly(const std::vector<std::wstring>& hosts) const;
-    // Polls until no job holds the model (a model change is accepted again).
+    // Polls the job state until no job runs (a model change is accepted again).
     bool WaitUntilIdle(std::chrono::seconds timeout = std::chrono::seconds(120)) const;
     // Polls until the device's progress equals the value.
     bool WaitForProgress(const std::wstring& host, int value,

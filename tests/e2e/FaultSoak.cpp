@@ -17,6 +17,7 @@
 #include "EngineHost.h"
 #include "SimulatorProcess.h"
 #include "TestImage.h"
+#include "common/StandInImageLayout.h"
 
 namespace e2e {
 namespace {
@@ -24,10 +25,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
+// The parts a device receives as change-mode requests; every other step is uploaded. The upload
+// parts keep the image's order, so a seed draws the same faults as long as the layout stays.
 const std::vector<std::string> kChangeModeParts = {"BackupSettingValue", "ReChangeMode"};
-const std::vector<std::string> kUploadParts = {
-    "CopyWritableRegion", "WriteUpdateBootStrap",   "Reboot",           "WriteNewKernel",
-    "WriteNewRootfs",     "WriteNewWritableRegion", "WriteNewSnapShot", "WriteNewBootStrap"};
+const std::vector<std::string> kUploadParts = [] {
+    std::vector<std::string> parts;
+    for (const auto& step : talbo::tesk::vorta::common::kStandInSteps) {
+        if (std::find(kChangeModeParts.begin(), kChangeModeParts.end(), step.name) ==
+            kChangeModeParts.end()) {
+            parts.emplace_back(step.name);
+        }
+    }
+    return parts;
+}();
 const std::vector<std::string> kAppNames = {
     "Print",       "WebConfig",      "WebContents",       "WebContentsUpdater", "Utility",
     "StatusPrint", "Initialization", "ServerDirectPrint", "StatusNotification", "HIDNotification"};

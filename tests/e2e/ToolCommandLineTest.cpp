@@ -49,6 +49,7 @@ protected:
             {"devices",
              {{{"host", "cl-old.invalid"}},
               {{"host", "cl-newer.invalid"}, {"firmware", "Ver.3.02TC"}},
+              {{"host", "cl-ten.invalid"}, {"firmware", "Ver.10.00TC"}},
               {{"host", "cl-printing.invalid"}, {"faults", printsAtPart8}},
               // Slow to answer its test, and in the middle of the
               // rewrite, so that a run can be interrupted there.
@@ -248,10 +249,41 @@ TEST_F(ToolCommandLine, RewritesADeviceAndLogsSuccess) {
 }
 
 TEST_F(ToolCommandLine, NewerFirmwareIsSkippedUnlessForced) {
-    EXPECT_EQ(Run({"cl-newer.invalid"}), Status(2));
-    EXPECT_EQ(LastRecord(), (Record{L"2", L"Version Down - didn't rewrite"}));
+    // A two-digit major number is newer than a one-digit one, not older.
+    for (const char* host : {"cl-newer.invalid", "cl-ten.invalid"}) {
+        EXPECT_EQ(Run({host}), Status(2)) << host;
+        EXPECT_EQ(LastRecord(), (Record{L"2", L"Version Down - didn't rewrite"}));
+        EXPECT_FALSE(HasRequest(host, "ChangeMode", 1)) << host;
+    }
     EXPECT_EQ(Run({"cl-newer.invalid", "-d"}), Status(0));
     EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+}
+
+// A rerun over a device that already runs the image touches it only for its test; "-d"
+// rewrites it all the same.
+TEST_F(ToolCommandLine, ARerunChangesNothingUnlessForced) {
+    EXPECT_EQ(Run({"cl-old.invalid"}), Status(0));
+    const std::size_t afterFirst = sim->Requests("cl-old.invalid").size();
+    EXPECT_EQ(Run({"cl-old.invalid"}), Status(1));
+    EXPECT_EQ(LastRecord(), (Record{L"1", L"Success - no need to rewrite"}));
+    const auto requests = sim->Requests("cl-old.invalid");
+    for (std::size_t i = afterFirst; i < requests.size(); ++i) {
+        const std::string kind = TextOf(requests[i], "request");
+        EXPECT_TRUE(kind == "priming" || kind == "GetInformation") << kind;
+    }
+    EXPECT_EQ(Run({"-d", "cl-old.invalid"}), Status(0));
+    EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+}
+
+// The engine gives itself back a while after the test's last device (VORTA_JOB_END_DELAY_MS);
+// the command line waits for the job's end instead of failing its rewrite.
+TEST_F(ToolCommandLine, WaitsForTheEngineBetweenTheTestAndTheRewrite) {
+    ::setenv("VORTA_JOB_END_DELAY_MS", "1500", 1);
+    const pid_t run = Start({"cl-old.invalid"});
+    ::unsetenv("VORTA_JOB_END_DELAY_MS");
+    EXPECT_EQ(Finish(run), Status(0));
+    EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+    EXPECT_TRUE(HasRequest("cl-old.invalid", "Update", 11));
 }
 
 TEST_F(ToolCommandLine, FailuresGiveTheirCodesAndTexts) {
@@ -414,8 +446,7 @@ TEST_F(ToolCommandLine, BatchEndsEveryDeviceAsItsOwnRunWould) {
          "nobody.invalid\nb-printing.invalid\nb-idle.invalid\n",
          {{"b-idle.invalid", {0, kSuccess}},
           {"b-newer.invalid", {2, "Version Down - didn't rewrite"}},
-          // The engine has no "already runs it" result: the same version is written again.
-          {"b-same.invalid", {0, kSuccess}},
+          {"b-same.invalid", {1, "Success - no need to rewrite"}},
           {"b-busy.invalid", {-100, "Failed to rewrite - printing."}},
           {"b-gone.invalid", {-200, "Failed to communicate."}},
           {"nobody.invalid", {-100, "Failed to communicate."}},

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "common/DeviceListFile.h"
 #include "common/Utf8.h"
@@ -21,10 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
-// The test job gives the model back a moment after its last device has ended; changes of the
-// targets wait for that, but not for ever.
-constexpr auto kModelFreeDeadline = std::chrono::seconds(30);
-constexpr auto kModelFreePoll = std::chrono::milliseconds(10);
 
 std::string Narrow(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
@@ -157,7 +152,9 @@ bool CBatchRun::WaitForPhase(CVortaFWUpdateToolUIApp& app, CConsoleStatus& statu
                 End(device, RewriteOutcome(progress), status);
             }
         }
-        if (std::none_of(m_devices.begin(), m_devices.end(), inPhase)) {
+        // The job gives the engine back a moment after its last device; the next target
+        // change or start must come after that.
+        if (std::none_of(m_devices.begin(), m_devices.end(), inPhase) && app.JobEnded()) {
             DrawSummary(app, status);
             return true;
         }
@@ -182,17 +179,9 @@ bool CBatchRun::WaitForPhase(CVortaFWUpdateToolUIApp& app, CConsoleStatus& statu
 
 bool CBatchRun::TargetPassedDevices(CVortaFWUpdateToolUIApp& app) {
     CUpdateModelExport* model = app.Model();
-    const auto deadline = Clock::now() + kModelFreeDeadline;
-    for (const SDevice& device : m_devices) {
-        // The devices are registered, so a refusal means the model is still busy.
-        while (!model->SetUpdateTarget(device.host.c_str(), device.passedTest)) {
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(kModelFreePoll);
-        }
-    }
-    return true;
+    return std::all_of(m_devices.begin(), m_devices.end(), [model](const SDevice& device) {
+        return model->SetUpdateTarget(device.host.c_str(), device.passedTest);
+    });
 }
 
 void CBatchRun::End(SDevice& device, SRunOutcome outcome, CConsoleStatus& status) {

@@ -44,11 +44,11 @@ private:
     // Reads the list, sets the devices at a time and registers the devices; false (with the
     // line on standard error) when any of it is refused.
     bool Prepare(CVortaFWUpdateToolUIApp& app);
-    // Polls the devices still in the phase until they have ended it; false when stop signals
-    // ended the wait.
+    // Polls the devices still in the phase until they have ended it and the engine's job has
+    // ended; false when stop signals ended the wait.
     bool WaitForPhase(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status, EPhase phase);
-    // Makes only the devices that passed their test targets of the rewrite; false when the
-    // engine does not take the change.
+    // Makes only the devices that passed their test targets of the rewrite (the test job has
+    // ended); false when the engine does not take the change.
     bool TargetPassedDevices(CVortaFWUpdateToolUIApp& app);
     void End(SDevice& device, SRunOutcome outcome, CConsoleStatus& status);
     // Ends every device that has no outcome yet with this one.

@@ -137,10 +137,14 @@ std::optional<int> CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app, CConso
     int caught = 0;
     for (;;) {
         const int progress = app.Model()->GetProgress(m_strHostName.c_str());
-        if (HasEnded(progress)) {
+        // The device's end is final at once, but the job gives the engine back a moment later:
+        // the next start must not come before that.
+        if (HasEnded(progress) && app.JobEnded()) {
             return progress;
         }
-        status.Progress(progress);
+        if (!HasEnded(progress)) {
+            status.Progress(progress);
+        }
         const int before = caught;
         caught += signals != nullptr ? signals->Wait(kPollInterval) : 0;
         if (caught > 0 && !rewriting) {

@@ -45,8 +45,9 @@ public:
     const std::wstring& GetArgumentError() const { return m_strArgumentError; }
 
 private:
-    // Polls the device's progress until it ends (100 or negative) and returns that value;
-    // nullopt when stop signals end the wait (the first one already, unless rewriting).
+    // Polls the device's progress until it has ended (100 or negative) and the engine's job
+    // with it, and returns that value; nullopt when stop signals end the wait (the first one
+    // already, unless rewriting).
     std::optional<int> WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
                                   bool rewriting) const;
     // Logs and reports an interrupted run; returns its exit code.

@@ -246,6 +246,11 @@ CUpdateSettingsExport* CVortaFWUpdateToolUIApp::Settings() const {
     return m_pfnGetSettings != nullptr ? m_pfnGetSettings() : nullptr;
 }
 
+bool CVortaFWUpdateToolUIApp::JobEnded() const {
+    CUpdateSettingsExport* settings = Settings();
+    return settings == nullptr || settings->GetJobState() == EJobState::Idle;
+}
+
 bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {
     CCarriedFile image(kBlobTypeUpdateFile, kBlobUpdateImage);
     if (!image.WriteTo(path)) {

@@ -43,6 +43,9 @@ public:
     CUpdateModelExport* Model() const;
     // The engine's job settings (devices at a time); null before the engine is loaded.
     CUpdateSettingsExport* Settings() const;
+    // Whether the engine's job has ended (its state is idle), so that the next start or model
+    // change is not refused for it; true before the engine is loaded.
+    bool JobEnded() const;
 
     // Writes the carried update image to path, lets the engine load it and deletes the file
     // again before returning; the result of LoadUpdateImage.

@@ -213,7 +213,7 @@ void CDeviceSelectPage::OnTimer() {
             break;
         }
     }
-    if (m_nNextRow < m_list.RowCount()) {
+    if (m_nNextRow < m_list.RowCount() || !Frame().Engine().JobEnded()) {
         return;
     }
     m_timer.stop();

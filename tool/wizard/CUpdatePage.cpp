@@ -272,7 +272,7 @@ void CUpdatePage::OnTimer() {
         AskDowngrade(m_nAskingRow);
         return;
     }
-    if (m_runningRows.empty()) {
+    if (m_runningRows.empty() && Frame().Engine().JobEnded()) {
         FinishUpdateJob();
     }
 }

@@ -25,4 +25,10 @@ struct WizardEngineAccess {
     talbo::tesk::vorta::CUpdateSettingsExport* Settings() const {
         return settings ? settings() : nullptr;
     }
+    // Whether the engine's job has ended, so that the next start or check change cannot be
+    // refused for it. Without the settings interface the devices' ends have to do.
+    bool JobEnded() const {
+        talbo::tesk::vorta::CUpdateSettingsExport* job = Settings();
+        return job == nullptr || job->GetJobState() == talbo::tesk::vorta::EJobState::Idle;
+    }
 };

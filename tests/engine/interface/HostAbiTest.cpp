@@ -86,6 +86,12 @@ TEST_F(HostAbiTest, EntryPointsGiveTheSameObjectsEveryCall) {
     EXPECT_TRUE(settings->SetDevicesAtATime(7));
     EXPECT_EQ(settings->GetDevicesAtATime(), 7);
     EXPECT_TRUE(settings->SetDevicesAtATime(before));
+    EXPECT_EQ(settings->GetJobState(), talbo::tesk::vorta::EJobState::Idle);
+    EXPECT_FALSE(settings->StopStartingDevices());  // no job runs
+    EXPECT_FALSE(settings->SetStopAfterFailures(-1));
+    EXPECT_TRUE(settings->SetStopAfterFailures(3));
+    EXPECT_EQ(settings->GetStopAfterFailures(), 3);
+    EXPECT_TRUE(settings->SetStopAfterFailures(0));
 }
 
 TEST_F(HostAbiTest, RegistersListsAndReadsDevices) {

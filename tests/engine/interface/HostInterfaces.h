@@ -69,11 +69,17 @@ public:
     virtual bool SetUpdateTarget(const wchar_t* hostName, bool update) = 0;
 };
 
+enum class EJobState : int { Idle = 0, Testing = 1, Updating = 2, AwaitingAnswer = 3 };
+
 class CUpdateSettingsExport {
 public:
     virtual ~CUpdateSettingsExport() = default;
     virtual bool SetDevicesAtATime(int devices) = 0;
     virtual int GetDevicesAtATime() = 0;
+    virtual EJobState GetJobState() = 0;
+    virtual bool StopStartingDevices() = 0;
+    virtual bool SetStopAfterFailures(int failures) = 0;
+    virtual int GetStopAfterFailures() = 0;
 };
 
 using GetVortaUpdateControllerFn = CUpdateControllerExport* (*)();

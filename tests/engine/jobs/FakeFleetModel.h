@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/StandInImageLayout.h"
+#include "common/Utf8.h"
 #include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
 #include "engine/protocol/CConnection.h"
@@ -56,19 +58,15 @@ public:
                         {L"rebootretrymax", L"2"}};
         return devices[host];
     }
-    void AddPart(std::wstring number, std::wstring name, std::wstring version = L"Ver.3.01TC") {
+    void AddPart(std::wstring number, std::wstring name,
+                 std::wstring version = common::BytesToWide(common::kStandInVersion)) {
         parts.push_back(std::make_unique<CUpdateImagePart>(std::move(number), std::move(name),
                                                            std::move(version), ByteSequence(8, 1),
                                                            L"0123456789abcdef0123456789abcdef"));
     }
     void AddCarriedImageParts() {
-        const wchar_t* names[] = {
-            L"BackupSettingValue",   L"ReChangeMode",     L"CopyWritableRegion",
-            L"WriteUpdateBootStrap", L"Reboot",           L"ReChangeMode",
-            L"WriteNewKernel",       L"WriteNewRootfs",   L"WriteNewWritableRegion",
-            L"WriteNewSnapShot",     L"WriteNewBootStrap"};
-        for (int i = 0; i < 11; ++i) {
-            AddPart(std::to_wstring(i + 1), names[i]);
+        for (const common::StandInStep& step : common::kStandInSteps) {
+            AddPart(std::to_wstring(step.number), common::BytesToWide(step.name));
         }
     }
 

@@ -575,7 +575,7 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     EXPECT_EQ(settings.GetStopAfterFailures(), 2);
 
     const std::map<std::wstring, std::wstring> expected = {
-        {L"unreachable", L"-3"}, {L"busy", L"-4"},    {L"newer", L"-16"},
+        {L"unreachable", L"-3"}, {L"busy", L"-4"},     {L"newer", L"-16"},
         {L"current", L"-2"},     {L"fails-1", L"-14"}, {L"fine", L"100"},
         {L"fails-2", L"-14"},    {L"after-1", L"-20"}, {L"after-2", L"-20"}};
     for (const auto& [host, progress] : expected) {
@@ -740,8 +740,7 @@ TEST(VersionDecision, NewerComparesTheMajorNumberFirstThenTheRestPadded) {
     };
     for (const Row& row : rows) {
         EXPECT_EQ(tv::CVersionDecision::IsDeviceNewer(row.image, row.device), row.newer)
-            << "image " << Narrow(row.image) << ", device "
-            << Narrow(row.device);
+            << "image " << Narrow(row.image) << ", device " << Narrow(row.device);
     }
 }
 
@@ -768,8 +767,7 @@ TEST(VersionDecision, OnlyAnIdleDeviceAtExactlyTheImagesVersionIsCurrent) {
         EXPECT_EQ(tv::CVersionDecision::IsAlreadyCurrent(row.policy, row.status, L"Ver.3.01TC",
                                                          row.device),
                   row.current)
-            << Narrow(row.policy) << " " << Narrow(row.status) << " "
-            << Narrow(row.device);
+            << Narrow(row.policy) << " " << Narrow(row.status) << " " << Narrow(row.device);
     }
     EXPECT_FALSE(tv::CVersionDecision::IsAlreadyCurrent(L"skip", L"Idle", L"", L""));
 }

@@ -1,7 +1,7 @@
 // Measures how fast a file part streams through vorta-devsim against how fast md5sum digests the
 // same bytes: the simulator must never be what limits a benchmark of the tool.
 //
-//   devsim_upload_bench [SIZE_BYTES]   (default 110778720, the carried image's total)
+//   devsim_upload_bench [SIZE_BYTES]   (default: the carried stand-in image's total)
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -46,7 +46,8 @@ double ChildrenCpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::uint64_t size = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 110778720ull;
+    const std::uint64_t size = argc > 1 ? std::strtoull(argv[1], nullptr, 10)
+                                        : talbo::tesk::vorta::common::kStandInTotalSize;
     const std::string bytes = PseudoRandomBytes(static_cast<std::size_t>(size), 2024);
     TempFolder folder;
     auto path = folder.Write("part.bin", bytes);

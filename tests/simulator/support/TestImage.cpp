@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/StandInImageLayout.h"
+
 namespace devsim_test {
 
 std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
@@ -17,13 +19,11 @@ std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
 }
 
 std::vector<TestStep> CarriedStepsSmall() {
-    const char* names[] = {"BackupSettingValue",   "ReChangeMode",     "CopyWritableRegion",
-                           "WriteUpdateBootStrap", "Reboot",           "ReChangeMode",
-                           "WriteNewKernel",       "WriteNewRootfs",   "WriteNewWritableRegion",
-                           "WriteNewSnapShot",     "WriteNewBootStrap"};
     std::vector<TestStep> steps;
-    for (int i = 0; i < 11; ++i) {
-        steps.push_back({names[i], i + 1, PseudoRandomBytes(300 + 37 * i, 100 + i)});
+    unsigned i = 0;
+    for (const auto& step : talbo::tesk::vorta::common::kStandInSteps) {
+        steps.push_back({step.name, step.number, PseudoRandomBytes(300 + 37 * i, 100 + i)});
+        ++i;
     }
     return steps;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/StandInImageLayout.h"
+
 namespace devsim_test {
 
 struct TestStep {
@@ -13,7 +15,7 @@ struct TestStep {
     std::string data;
 };
 
-inline constexpr const char* kTestAfterVersion = "Ver.3.01TC";
+inline constexpr const char* kTestAfterVersion = talbo::tesk::vorta::common::kStandInVersion;
 
 // The eleven steps of the carried image with small pseudo-random blocks (distinct sizes).
 std::vector<TestStep> CarriedStepsSmall();

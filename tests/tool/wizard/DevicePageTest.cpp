@@ -293,11 +293,14 @@ TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {
     engine.controller.onTest = [this] {
         engine.model.At(L"a.example").script = {100};
         engine.model.At(L"b.example").script = {-14};
+        // The engine's job ends a few polls after its last device.
+        engine.settings.jobStates.assign(3, fake::tv::EJobState::Testing);
         return true;
     };
     answerer.Answer(QMessageBox::Ok);
     Click(DevicePage().TestButton());
     ASSERT_TRUE(answerer.WaitForMessages(1));
+    EXPECT_TRUE(engine.settings.jobStates.empty());  // the page ended with the job, not before
     EXPECT_EQ(List().Text(1, 3), Text(L"STR-006"));
 
     SetRowChecked(List(), 1, false);

@@ -184,6 +184,23 @@ bool Settings::SetDevicesAtATime(int devices) {
     return true;
 }
 
+tv::EJobState Settings::GetJobState() {
+    if (jobStates.empty()) {
+        return tv::EJobState::Idle;
+    }
+    const tv::EJobState state = jobStates.front();
+    jobStates.pop_front();
+    return state;
+}
+
+bool Settings::SetStopAfterFailures(int failures) {
+    if (refuse || failures < 0) {
+        return false;
+    }
+    stopAfterFailures = failures;
+    return true;
+}
+
 Engine::Engine() = default;
 
 WizardEngineAccess Engine::Access() {

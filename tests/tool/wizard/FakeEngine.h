@@ -81,9 +81,18 @@ public:
     bool SetDevicesAtATime(int devices) override;
     int GetDevicesAtATime() override { return devicesAtATime; }
 
+    // The job state: what the stand-in's job reports for its next polls, then Idle.
+    tv::EJobState GetJobState() override;
+    bool StopStartingDevices() override { return ++stopCalls, false; }
+    bool SetStopAfterFailures(int failures) override;
+    int GetStopAfterFailures() override { return stopAfterFailures; }
+
     int devicesAtATime = 1;
     bool refuse = false;  // as while a job runs
     std::vector<int> setCalls;
+    std::deque<tv::EJobState> jobStates;  // the states of the next polls, then Idle
+    int stopCalls = 0;
+    int stopAfterFailures = 0;
 };
 
 // The whole stand-in, with the access object the wizard takes.
