@@ -16,6 +16,8 @@ foreach(size 16 24 32 48 64 128 256)
 endforeach()
 install(FILES ${resources}/icons/scalable/vorta-fwupdate-tool.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/contrib/bash-completion/VortaFWUpdateTool
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Manual pages from their scdoc sources, and the changelog, compressed as Debian wants them.
 find_program(VORTA_SCDOC scdoc REQUIRED)

@@ -236,6 +236,11 @@ protected:
 
 using Record = std::pair<std::wstring, std::wstring>;
 
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // What a shell sees of an exit code.
 constexpr int Status(int code) {
     return code & 0xFF;
@@ -291,6 +296,56 @@ TEST_F(ToolCommandLine, FailuresGiveTheirCodesAndTexts) {
     EXPECT_EQ(LastRecord(), (Record{L"-100", L"Failed to communicate."}));
     EXPECT_EQ(Run({"-d", "cl-printing.invalid"}), Status(-200));
     EXPECT_EQ(LastRecord(), (Record{L"-200", L"Failed to rewrite - printing."}));
+}
+
+// The conventions every command-line tool has: --help and --version end at once with 0 and
+// write to standard output; no arguments without a display is a failure a script can see.
+TEST_F(ToolCommandLine, HelpVersionAndNoDisplay) {
+    EXPECT_EQ(Run({"--help"}), 0);
+    const std::string help = ReadFile(folder.Path() / "stdout.txt");
+    EXPECT_NE(help.find("Usage: VortaFWUpdateTool"), std::string::npos) << help;
+    for (const char* option : {"-d", "@LIST", "-jN", "--version"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    fs::remove(folder.Path() / "stdout.txt");
+    EXPECT_EQ(Run({"--version"}), 0);
+    const std::string version = ReadFile(folder.Path() / "stdout.txt");
+    EXPECT_NE(version.find("update image Ver.3.01TC"), std::string::npos) << version;
+    EXPECT_NE(version.find("engine VortaFWUpdateModule.so"), std::string::npos) << version;
+
+    std::map<std::string, std::string> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name)) {
+            saved[name] = value;
+        }
+        ::unsetenv(name);
+    }
+    EXPECT_EQ(Run({}), Status(-300));
+    for (const auto& [name, value] : saved) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    EXPECT_NE(StandardError().find("no display for the wizard"), std::string::npos);
+    EXPECT_FALSE(HasLog());
+    EXPECT_TRUE(sim->Requests("cl-old.invalid").empty());
+}
+
+// In a network namespace of its own the tool sees only a loopback interface, which has no
+// hardware address: the run says so and ends before contacting anyone.
+TEST_F(ToolCommandLine, NoNetworkInterfaceEndsBeforeAnyDeviceIsContacted) {
+    if (::geteuid() != 0 || std::system("unshare --net true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "needs root and private network namespaces";
+    }
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"cl-old.invalid"},
+          std::vector<std::string>{ListArgument("one.txt", "cl-old.invalid\n")}}) {
+        fs::remove(folder.Path() / "stderr.txt");
+        EXPECT_EQ(Finish(Start(arguments, {"unshare", "--net"})), Status(-100));
+        EXPECT_NE(StandardError().find("no network interface with a hardware address"),
+                  std::string::npos)
+            << StandardError();
+    }
+    EXPECT_FALSE(HasLog());
+    EXPECT_TRUE(sim->Requests("cl-old.invalid").empty());
 }
 
 TEST_F(ToolCommandLine, RefusedHostNameEndsWithoutARecord) {

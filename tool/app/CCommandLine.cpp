@@ -15,6 +15,7 @@
 #include "tool/app/ExitCodes.h"
 #include "tool/app/RunOutcome.h"
 #include "tool/app/StopSignals.h"
+#include "tool/app/SystemInfo.h"
 
 namespace talbo::tesk::vorta {
 
@@ -171,6 +172,15 @@ int CCommandLine::Interrupted(CConsoleStatus& status) const {
 }
 
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
+    if (!HasUsableNetworkInterface() && (!m_bBatch || m_strArgumentError.empty())) {
+        // Every request carries this computer's hardware address; without one no device
+        // could tell the tool apart, so nobody is contacted.
+        static_cast<void>(std::fputs(
+            "VortaFWUpdateTool: this computer has no network interface with a hardware address; "
+            "no device was contacted\n",
+            stderr));
+        return kExitTestFailed;
+    }
     if (m_bBatch) {
         if (!m_strArgumentError.empty()) {
             // The exit code tells the same when standard error cannot take the line.

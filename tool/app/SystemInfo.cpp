@@ -1,6 +1,11 @@
 #include "tool/app/SystemInfo.h"
 
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
+
+#include <algorithm>
 
 #include <charconv>
 #include <cstdlib>
@@ -13,6 +18,11 @@ namespace {
 
 std::function<std::optional<KernelVersion>()>& VersionSource() {
     static std::function<std::optional<KernelVersion>()> source;
+    return source;
+}
+
+std::function<bool()>& InterfaceSource() {
+    static std::function<bool()> source;
     return source;
 }
 
@@ -56,6 +66,33 @@ bool IsSupportedKernel(const std::optional<KernelVersion>& version) {
 
 void SetKernelVersionSource(std::function<std::optional<KernelVersion>()> source) {
     VersionSource() = std::move(source);
+}
+
+bool HasUsableNetworkInterface() {
+    if (InterfaceSource()) {
+        return InterfaceSource()();
+    }
+    ifaddrs* first = nullptr;
+    if (::getifaddrs(&first) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (const ifaddrs* entry = first; entry != nullptr && !found; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) {
+            continue;
+        }
+        const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+        const std::size_t length =
+            std::min<std::size_t>({link->sll_halen, sizeof link->sll_addr, 6});
+        found = std::any_of(link->sll_addr, link->sll_addr + length,
+                            [](unsigned char byte) { return byte != 0; });
+    }
+    ::freeifaddrs(first);
+    return found;
+}
+
+void SetNetworkInterfaceSource(std::function<bool()> source) {
+    InterfaceSource() = std::move(source);
 }
 
 }  // namespace talbo::tesk::vorta

@@ -1,6 +1,7 @@
 #pragma once
-// What the tool asks of the running system: the interface language and whether the system is
-// supported. Both are injectable so that tests can try every case.
+// What the tool asks of the running system: the interface language, whether the system is
+// supported and whether it has a network interface devices can be told apart by. The version and
+// the interfaces are injectable so that tests can try every case.
 
 #include <functional>
 #include <optional>
@@ -26,5 +27,14 @@ bool IsSupportedKernel(const std::optional<KernelVersion>& version);
 
 // Replaces the version source (tests); an empty function restores uname.
 void SetKernelVersionSource(std::function<std::optional<KernelVersion>()> source);
+
+// Whether some network interface has a hardware address (an AF_PACKET entry whose first six
+// bytes are not all zero). Every request to a device carries the computer's hardware address;
+// without one the engine could only end every device as unrecognised, so a run stops before it
+// contacts anyone.
+bool HasUsableNetworkInterface();
+
+// Replaces the interface check (tests); an empty function restores getifaddrs.
+void SetNetworkInterfaceSource(std::function<bool()> source);
 
 }  // namespace talbo::tesk::vorta

@@ -1,13 +1,18 @@
-// VortaFWUpdateTool: the wizard without arguments, the command-line rewrite of one device with.
+// VortaFWUpdateTool: the wizard without arguments, the command-line rewrite with them, and the
+// --help and --version texts.
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
+#include "tool/app/CommandLineHelp.h"
+#include "tool/app/ExitCodes.h"
 #include "tool/wizard/WizardApplication.h"
 
 namespace talbo::tesk::vorta {
@@ -27,23 +32,37 @@ bool HasDisplay() {
     return false;
 }
 
+// Writes the text to standard output; 0 when it got there whole.
+int PrintAndEnd(const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace tv = talbo::tesk::vorta;
     tv::SetCarriedBlobTable(tv::GeneratedCarriedBlobs());
+    // No host name starts with "-", so these two never shadow a device.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        return PrintAndEnd(tv::UsageText());
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        return PrintAndEnd(tv::VersionText());
+    }
     tv::CVortaFWUpdateToolUIApp app;
     const std::wstring argumentText = tv::ArgumentText(argc, argv);
     // Only the wizard needs a display; the command-line rewrite runs without one.
     std::unique_ptr<QApplication> gui;
     if (argumentText.empty()) {
         if (!HasDisplay()) {
-            // Only a hint; with no display and nowhere to print it there is nothing else to do.
+            // Nothing was done, and a script must not read that as success.
             static_cast<void>(
                 std::fprintf(stderr,
                              "VortaFWUpdateTool: no display for the wizard; to rewrite one device "
-                             "from the command line, run: VortaFWUpdateTool [-d] HOST\n"));
-            return 0;
+                             "from the command line, run: VortaFWUpdateTool [-d] HOST (see "
+                             "--help)\n"));
+            return tv::kExitStartupFailed;
         }
         gui = CreateWizardApplication(argc, argv);
         InstallWizard(app);

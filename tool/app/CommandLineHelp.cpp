@@ -1,0 +1,76 @@
+#include "tool/app/CommandLineHelp.h"
+
+#include <algorithm>
+
+#include "common/IniDocument.h"
+#include "common/Utf8.h"
+#include "tool/app/CarriedBlobs.h"
+
+namespace talbo::tesk::vorta {
+
+namespace {
+
+// The header ends at the separator byte; an image whose first 64 KiB hold none has no header
+// worth reading.
+constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+constexpr std::uint8_t kHeaderSeparator = 0xFF;
+
+constexpr const char* kUsage =
+    "Usage: VortaFWUpdateTool                     open the wizard\n"
+    "       VortaFWUpdateTool [-d] HOST           rewrite one device\n"
+    "       VortaFWUpdateTool @LIST [-d] [-jN]    rewrite every device of a list file\n"
+    "       VortaFWUpdateTool --help | --version\n"
+    "\n"
+    "Rewrites the firmware of Vorta devices from the update image the tool carries. A run\n"
+    "tests each device first; a device that is idle and already runs the image's version is\n"
+    "left alone, one with newer firmware is skipped unless -d is given, and one whose update\n"
+    "was interrupted is resumed.\n"
+    "\n"
+    "  HOST       host name or IPv4 address of the device (1 to 254 letters, digits, '.', '-')\n"
+    "  -d         rewrite even a device that runs newer firmware or the image's own version;\n"
+    "             before or after HOST\n"
+    "  @LIST      a file with one host name per line (empty lines skipped)\n"
+    "  -jN        with @LIST: N devices at a time, 1 to 64 (default: VORTA_PARALLEL_DEVICES, 1)\n"
+    "  --help     show this text\n"
+    "  --version  show the versions of the tool, its update image and its engine\n"
+    "\n"
+    "Exit status: 0 rewritten, 1 already runs this firmware, 2 newer firmware not rewritten,\n"
+    "-100 (156) the test failed or the arguments were refused, -200 (56) the rewrite failed\n"
+    "or was interrupted, -300 (212) the tool could not start, -1 (255) unsupported system,\n"
+    "-2 (254) another instance runs. A batch exits with its most severe code. Every run is\n"
+    "recorded in the result log (VortaFWUpdateTool.log); see VortaFWUpdateTool(1).\n";
+
+}  // namespace
+
+std::string UsageText() {
+    return kUsage;
+}
+
+std::wstring CarriedImageVersion() {
+    const CarriedBlob* image = FindCarriedBlob(kBlobTypeUpdateFile, kBlobUpdateImage);
+    if (image == nullptr) {
+        return {};
+    }
+    const auto head = image->bytes.first(std::min(image->bytes.size(), kMaxHeaderBytes));
+    const auto separator = std::find(head.begin(), head.end(), kHeaderSeparator);
+    if (separator == head.end()) {
+        return {};
+    }
+    // The header is single-byte text.
+    const std::string header(head.begin(), separator);
+    const common::IniDocument document = common::IniDocument::Parse(common::BytesToWide(header));
+    return document.Get(L"E", L"7").value_or(L"");
+}
+
+std::string VersionText() {
+    const std::wstring image = CarriedImageVersion();
+    const CarriedBlob* engine = FindCarriedBlob(kBlobTypeDll, kBlobEngine);
+    std::string text = "VortaFWUpdateTool " VORTA_TOOL_VERSION "\n";
+    text += "update image " +
+            (image.empty() ? std::string("(none)") : common::AsciiToNarrow(image)) + "\n";
+    text += "engine VortaFWUpdateModule.so " +
+            std::string(engine != nullptr ? VORTA_TOOL_VERSION : "(none)") + "\n";
+    return text;
+}
+
+}  // namespace talbo::tesk::vorta
