@@ -2,6 +2,8 @@
 #
 # Links the given files into <target> as carried blobs (assembler .incbin, so even a 100 MB image
 # costs no compile time) and generates the table that finds each blob by type name and number.
+# The table also gives each blob's SHA-256, taken from the file at build time (a custom command
+# that runs again whenever a file changes), so that the tool can tell a damaged copy of itself.
 # FILE must be a plain path; add_dependencies makes sure it is built first.
 function(vorta_carry_blobs target)
     set(args ${ARGN})
@@ -23,7 +25,8 @@ function(vorta_carry_blobs target)
                           ".incbin \"${file}\"\n.globl ${sym}_end\n.hidden ${sym}_end\n${sym}_end:\n")
         string(APPEND decls "extern \"C\" const std::uint8_t ${sym}_begin[];\n"
                             "extern \"C\" const std::uint8_t ${sym}_end[];\n")
-        string(APPEND rows "    {L\"${type}\", ${number}, {${sym}_begin, ${sym}_end}},\n")
+        string(APPEND rows "    {L\"${type}\", ${number}, {${sym}_begin, ${sym}_end}, "
+                           "{VORTA_CARRIED_${index}_SHA256, 64}},\n")
         list(APPEND files "${file}")
         math(EXPR index "${index} + 1")
     endforeach()
@@ -35,6 +38,7 @@ function(vorta_carry_blobs target)
 #include <cstdint>
 #include <span>
 
+#include \"${dir}/CarriedBlobDigests.h\"
 #include \"tool/app/CarriedBlobs.h\"
 
 ${decls}
@@ -52,5 +56,13 @@ std::span<const CarriedBlob> GeneratedCarriedBlobs() { return kCarriedBlobs; }
     set_source_files_properties(${dir}/CarriedBlobs.S PROPERTIES
         LANGUAGE ASM
         OBJECT_DEPENDS "${files}")
-    target_sources(${target} PRIVATE ${dir}/CarriedBlobs.S ${dir}/CarriedBlobTable.cpp)
+    set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CarriedBlobDigests.cmake)
+    add_custom_command(
+        OUTPUT ${dir}/CarriedBlobDigests.h
+        COMMAND ${CMAKE_COMMAND} -DOUTPUT=${dir}/CarriedBlobDigests.h -P ${script} -- ${files}
+        DEPENDS ${files} ${script}
+        COMMENT "Recording the SHA-256 of the blobs carried by ${target}"
+        VERBATIM)
+    target_sources(${target} PRIVATE ${dir}/CarriedBlobs.S ${dir}/CarriedBlobTable.cpp
+        ${dir}/CarriedBlobDigests.h)
 endfunction()

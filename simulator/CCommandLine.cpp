@@ -77,6 +77,12 @@ std::optional<SimulatorOptions> ParseCommandLine(const std::vector<std::string>&
              return true;
          }},
         {"--port-file", text(options.portFile)},
+        {"--replay",
+         [&](const std::string& value) {
+             fleet.replayFile = value;
+             return true;
+         }},
+        {"--replay-job", number("--replay-job", 1, 1000000, [&](int n) { fleet.replayJob = n; })},
         {"--fault",
          [&](const std::string& value) {
              std::size_t equals = value.find('=');
@@ -184,6 +190,9 @@ Options
   --devices N         N generated devices device-1.invalid ... device-N.invalid (default 3;
                       up to 10000 through the proxy, 250 in direct mode)
   --fleet FILE        the devices of a fleet file (below) instead of --devices
+  --replay TRACE      one device that answers as the update tool's trace of it recorded
+                      (below) instead of --devices; its host name is the trace's
+  --replay-job N      replay only the Nth job of the trace (default: every job, in order)
   --image FILE        the update image the devices expect: every uploaded file is recognised
                       by its MD5. Without it a device knows the step layout of the carried
                       image and takes each upload for the part it expects next.
@@ -259,13 +268,25 @@ Faults (JSON objects; in a fleet device's "faults" list or with --fault)
     keep-firmware   the next update that completes accepts every part, then the device
                     reports Idle with its old firmware version
 
+Replaying a trace
+  With VORTA_TRACE_DIR=DIR the update tool writes DIR/<host>.jsonl for every device it talks
+  to. --replay serves that device through the proxy: each request gets the next recorded
+  round trip's HTTP status and answer, in order; where the tool recorded a connection error
+  (no answer) the connection is closed without one, and the tool's own resends are dropped
+  as recorded. Restart probes are round trips too, so the device is "down" (502) exactly
+  where it was. The device still asks for its credentials (--auth applies). A request of
+  another kind than the trace holds next, or one after the last, gets 502 and the event log
+  says "diverged" or "exhausted". Restart timings are the tool's: shorten them with
+  VORTA_REBOOT_FIRST_WAIT_MS and friends, a replay does not depend on them.
+
 Event log
   One JSON object per line. "event":"request" lines (one per request, written before the
   answer leaves) carry time, t_ms, device, method, target, credentials, auth, request
   (priming, GetInformation, ChangeMode, Update, unknown), part, part_number, part_source,
   bytes, boundary, mac, after_version, file_digest, file_bytes, md5, digest_check, error
   (what was wrong with the body), faults, status, answer (information, accepted, refused,
-  challenge, status, dropped, down, unknown-host, ...), reason, note, restart_ms. Also
+  challenge, status, dropped, down, unknown-host, replayed, diverged, exhausted, ...), reason,
+  note, replay_line (the trace line answered), restart_ms. Also
   "listening", "restart", "connection-refused" and, at exit, one "summary" per device.
 
 Stop with SIGINT or SIGTERM; a one-line summary per device goes to standard error.

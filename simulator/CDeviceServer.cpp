@@ -9,7 +9,9 @@
 #include <charconv>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 
+#include "simulator/CReplayScript.h"
 #include "simulator/CUploadInspector.h"
 
 namespace talbo::tesk::vorta::devsim {
@@ -113,6 +115,13 @@ nlohmann::ordered_json OrNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
+// What a connection keeps across its requests: how many it has carried. A replayed device needs
+// it because a client resends by itself a request whose reused connection died without an
+// answer.
+struct ConnectionRequests {
+    int count = 0;
+};
+
 }  // namespace
 
 struct CDeviceServer::Listener {
@@ -161,6 +170,9 @@ struct CDeviceServer::Exchange {
     std::string note;
     std::optional<int> restartMs;
     std::string termination;
+
+    int requestOnConnection = 1;  // 1 for the first request of its connection
+    std::optional<ReplayAnswer> replayed;
 };
 
 namespace {
@@ -191,6 +203,16 @@ MHD_Result OnAcceptPolicy(void* cls, const sockaddr* /*address*/, socklen_t /*le
 // Keeps the request target exactly as received, for routing and for the log.
 size_t OnUnescape(void* /*cls*/, MHD_Connection* /*connection*/, char* text) {
     return std::strlen(text);
+}
+
+void OnConnection(void* /*cls*/, MHD_Connection* /*connection*/, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        *socketContext = new (std::nothrow) ConnectionRequests;
+    } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        delete static_cast<ConnectionRequests*>(*socketContext);
+        *socketContext = nullptr;
+    }
 }
 
 void OnLibraryLog(void* /*cls*/, const char* format, va_list arguments) {
@@ -252,8 +274,9 @@ bool CDeviceServer::StartListener(const ListenAddress& address, CSimulatedDevice
         flags, static_cast<std::uint16_t>(address.port), device ? OnAcceptPolicy : nullptr,
         listener.get(), OnAccess, listener.get(), MHD_OPTION_EXTERNAL_LOGGER, OnLibraryLog, nullptr,
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_NOTIFY_COMPLETED,
-        OnCompleted, listener.get(), MHD_OPTION_UNESCAPE_CALLBACK, OnUnescape, nullptr,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_END);
+        OnCompleted, listener.get(), MHD_OPTION_NOTIFY_CONNECTION, OnConnection, nullptr,
+        MHD_OPTION_UNESCAPE_CALLBACK, OnUnescape, nullptr, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        kConnectionMemory, MHD_OPTION_END);
     if (listener->daemon == nullptr) {
         error = "cannot listen on " + address.ToString() +
                 (errno ? std::string(": ") + std::strerror(errno) : std::string());
@@ -366,6 +389,12 @@ int CDeviceServer::BeginExchange(Listener& listener, MHD_Connection* connection,
                                  const char* method, Exchange& exchange) {
     exchange.method = method;
     exchange.target = url;
+    if (const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        info != nullptr && info->socket_context != nullptr) {
+        exchange.requestOnConnection =
+            ++static_cast<ConnectionRequests*>(info->socket_context)->count;
+    }
     const char* authorization = Header(connection, MHD_HTTP_HEADER_AUTHORIZATION);
     exchange.credentials = authorization != nullptr;
     const char* contentType = Header(connection, MHD_HTTP_HEADER_CONTENT_TYPE);
@@ -424,6 +453,21 @@ int CDeviceServer::BeginExchange(Listener& listener, MHD_Connection* connection,
         exchange.answer = "method-not-allowed";
         return Respond(connection, exchange, MHD_HTTP_METHOD_NOT_ALLOWED, {}, {});
     }
+    if (CReplayScript* replay = exchange.device->Replay();
+        replay != nullptr && exchange.contentLength == std::uint64_t{0} &&
+        replay->Peek(RequestKind::Priming, exchange.requestOnConnection > 1) ==
+            ReplayAnswer::Outcome::Drop) {
+        // The recorded client got nothing for its priming request, not even a challenge: the
+        // connection goes before the credentials are asked for, as it went then.
+        exchange.classified = true;
+        exchange.kind = RequestKind::Priming;
+        exchange.replayed = replay->Take(RequestKind::Priming, exchange.requestOnConnection > 1);
+        exchange.note = exchange.replayed->note;
+        exchange.answer = "dropped";
+        exchange.dropped = true;
+        LogExchange(exchange);
+        return MHD_NO;
+    }
     AuthCheck check = exchange.device->Authenticator().Check(exchange.method, authorization,
                                                              exchange.target, exchange.path);
     exchange.auth = AuthResultName(check.result);
@@ -468,6 +512,16 @@ void CDeviceServer::Classify(Exchange& exchange) {
                                                       inspector.ExpectedFileSize());
         }
     }
+    if (CReplayScript* replay = exchange.device->Replay()) {
+        // A replayed device shows no faults of its own: the trace says what happens.
+        exchange.replayed = replay->Take(exchange.kind, exchange.requestOnConnection > 1);
+        if (exchange.replayed->outcome == ReplayAnswer::Outcome::Drop) {
+            exchange.note = exchange.replayed->note;
+            exchange.dropAt =
+                exchange.contentLength ? *exchange.contentLength / 2 : inspector.BodyBytes();
+        }
+        return;
+    }
     exchange.faults = exchange.device->FireFaults(exchange.kind, exchange.part);
     for (const auto& fault : exchange.faults) {
         exchange.faultNames.push_back(fault.Describe());
@@ -509,6 +563,9 @@ int CDeviceServer::EndExchange(MHD_Connection* connection, Exchange& exchange) {
             return MHD_NO;
         }
     }
+    if (exchange.replayed) {
+        return RespondReplayed(connection, exchange);
+    }
     CSimulatedDevice& device = *exchange.device;
     const auto& document = inspector.Document();
     DeviceAnswer answer;
@@ -529,6 +586,36 @@ int CDeviceServer::EndExchange(MHD_Connection* connection, Exchange& exchange) {
     std::string challenge =
         answer.challenge ? device.Authenticator().Challenge(false) : std::string();
     return Respond(connection, exchange, answer.httpStatus, answer.body, challenge);
+}
+
+int CDeviceServer::RespondReplayed(MHD_Connection* connection, Exchange& exchange) {
+    const ReplayAnswer& replayed = *exchange.replayed;
+    exchange.note = replayed.note;
+    switch (replayed.outcome) {
+        case ReplayAnswer::Outcome::Answer: {
+            // Through a proxy a device that is restarting answers 502; a probe's recorded 502 is
+            // that device.
+            exchange.answer =
+                replayed.probe && replayed.status == MHD_HTTP_BAD_GATEWAY ? "down" : "replayed";
+            exchange.reason = std::to_string(replayed.status);
+            const std::string challenge = replayed.status == MHD_HTTP_UNAUTHORIZED
+                                              ? exchange.device->Authenticator().Challenge(false)
+                                              : std::string();
+            return Respond(connection, exchange, replayed.status, replayed.body, challenge);
+        }
+        case ReplayAnswer::Outcome::Drop:
+            exchange.dropped = true;
+            exchange.answer = "dropped";
+            return MHD_NO;
+        case ReplayAnswer::Outcome::Diverged:
+            exchange.answer = "diverged";
+            break;
+        case ReplayAnswer::Outcome::Exhausted:
+            exchange.answer = "exhausted";
+            break;
+    }
+    // The client left the trace: what it gets now is what an unreachable device gives.
+    return Respond(connection, exchange, MHD_HTTP_BAD_GATEWAY, {}, {});
 }
 
 int CDeviceServer::Respond(MHD_Connection* connection, Exchange& exchange, int status,
@@ -625,6 +712,11 @@ void CDeviceServer::LogExchange(Exchange& exchange) {
     entry["answer"] = exchange.answer;
     entry["reason"] = OrNull(exchange.reason);
     entry["note"] = OrNull(exchange.note);
+    if (exchange.replayed) {
+        entry["replay_line"] = exchange.replayed->line
+                                   ? nlohmann::ordered_json(exchange.replayed->line)
+                                   : nlohmann::ordered_json();
+    }
     entry["restart_ms"] =
         exchange.restartMs ? nlohmann::ordered_json(*exchange.restartMs) : nlohmann::ordered_json();
     entry["termination"] = OrNull(exchange.termination);

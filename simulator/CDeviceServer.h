@@ -67,6 +67,8 @@ private:
     int BeginExchange(Listener& listener, MHD_Connection* connection, const char* url,
                       const char* method, Exchange& exchange);
     int EndExchange(MHD_Connection* connection, Exchange& exchange);
+    // The answer of a replayed device (the trace's, or a 502 once the client left the trace).
+    int RespondReplayed(MHD_Connection* connection, Exchange& exchange);
     void Classify(Exchange& exchange);
     int Respond(MHD_Connection* connection, Exchange& exchange, int status, const std::string& body,
                 const std::string& challenge);

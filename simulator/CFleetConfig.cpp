@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "simulator/CReplayScript.h"
+
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -259,6 +261,29 @@ std::optional<std::vector<DeviceSettings>> FleetFromJson(const std::string& text
 
 std::optional<std::vector<DeviceSettings>> BuildFleet(const FleetRequest& request,
                                                       std::string& error) {
+    if (request.replayFile) {
+        if (request.fleetFile || request.generatedDevices || request.direct ||
+            !request.extraFaults.empty()) {
+            error =
+                "--replay serves the one device of its trace through the proxy; it takes no "
+                "--fleet, --devices, --direct or --fault";
+            return std::nullopt;
+        }
+        std::shared_ptr<CReplayScript> script =
+            CReplayScript::FromFile(*request.replayFile, request.replayJob, error);
+        if (!script) {
+            return std::nullopt;
+        }
+        DeviceSettings device;
+        ApplyOverrides(request.overrides, device);
+        device.host = script->Host();
+        device.replay = std::move(script);
+        return std::vector<DeviceSettings>{std::move(device)};
+    }
+    if (request.replayJob) {
+        error = "--replay-job needs --replay";
+        return std::nullopt;
+    }
     if (request.fleetFile) {
         if (request.generatedDevices) {
             error = "use either --fleet or --devices, not both";

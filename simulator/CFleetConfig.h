@@ -41,6 +41,9 @@ struct FleetRequest {
     bool direct = false;
     int directPort = 80;  // port of generated devices and of fleet devices without one
     std::vector<std::pair<std::string, Fault>> extraFaults;  // host or "*", fault
+    // One device that answers as this trace recorded (all jobs of it, or only the given one).
+    std::optional<std::filesystem::path> replayFile;
+    std::optional<int> replayJob;
 };
 
 std::optional<AuthScheme> ParseAuthScheme(std::string_view text);

@@ -66,6 +66,8 @@ public:
 
     const DeviceSettings& Settings() const { return settings_; }
     const std::string& Host() const { return settings_.host; }
+    // The trace the device answers from, or null for a device that follows the update itself.
+    CReplayScript* Replay() const { return settings_.replay.get(); }
     CAuthenticator& Authenticator() { return authenticator_; }
 
     // True while the device restarts; a device whose down-time has passed comes back here.

@@ -2,6 +2,7 @@
 // What one simulated device is: its names, its firmware, its status, how it authenticates, how
 // long it restarts, where it listens in direct mode and the faults it shows.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,8 @@
 #include "simulator/CFaultScript.h"
 
 namespace talbo::tesk::vorta::devsim {
+
+class CReplayScript;
 
 struct ListenAddress {
     std::string host;  // numeric loopback address
@@ -44,6 +47,8 @@ struct DeviceSettings {
     bool pretty = false;                  // answers indented, one element a line
     std::optional<ListenAddress> listen;  // direct mode
     std::vector<Fault> faults;
+    // A device that answers as a recorded trace instead of following the update itself.
+    std::shared_ptr<CReplayScript> replay;
 };
 
 }  // namespace talbo::tesk::vorta::devsim

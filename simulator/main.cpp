@@ -13,6 +13,7 @@
 #include "simulator/CCommandLine.h"
 #include "simulator/CDeviceServer.h"
 #include "simulator/CEventLog.h"
+#include "simulator/CReplayScript.h"
 #include "simulator/CSimulatedDevice.h"
 #include "simulator/CStopToken.h"
 #include "simulator/CUpdatePlan.h"
@@ -54,6 +55,10 @@ std::string SummaryLine(CSimulatedDevice& device, const DeviceCounters& counters
     line << ", status " << snapshot.status;
     if (snapshot.updateMode) {
         line << " (update mode, next part " << snapshot.nextPart << ")";
+    }
+    if (CReplayScript* replay = device.Replay()) {
+        line << "; replayed " << replay->Served() << " of " << replay->Steps().size()
+             << " recorded round trips";
     }
     return line.str();
 }
@@ -157,21 +162,26 @@ int main(int argc, char** argv) {
         std::string line = SummaryLine(*device, counters);
         std::fprintf(stderr, "vorta-devsim: %s\n", line.c_str());
         DeviceSnapshot snapshot = device->Snapshot();
-        log->Write({{"event", "summary"},
-                    {"device", device->Host()},
-                    {"requests", counters.requests},
-                    {"by_request", counters.byKind},
-                    {"accepted", counters.accepted},
-                    {"refused", counters.refused},
-                    {"challenges", counters.challenges},
-                    {"other_statuses", counters.otherStatus},
-                    {"dropped", counters.dropped},
-                    {"restarts", counters.restarts},
-                    {"faults", counters.faults},
-                    {"firmware", snapshot.firmware},
-                    {"status", snapshot.status},
-                    {"update_mode", snapshot.updateMode},
-                    {"next_part", snapshot.nextPart}});
+        nlohmann::ordered_json summary = {{"event", "summary"},
+                                          {"device", device->Host()},
+                                          {"requests", counters.requests},
+                                          {"by_request", counters.byKind},
+                                          {"accepted", counters.accepted},
+                                          {"refused", counters.refused},
+                                          {"challenges", counters.challenges},
+                                          {"other_statuses", counters.otherStatus},
+                                          {"dropped", counters.dropped},
+                                          {"restarts", counters.restarts},
+                                          {"faults", counters.faults},
+                                          {"firmware", snapshot.firmware},
+                                          {"status", snapshot.status},
+                                          {"update_mode", snapshot.updateMode},
+                                          {"next_part", snapshot.nextPart}};
+        if (CReplayScript* replay = device->Replay()) {
+            summary["replayed"] = replay->Served();
+            summary["recorded"] = replay->Steps().size();
+        }
+        log->Write(summary);
     }
     return 0;
 }

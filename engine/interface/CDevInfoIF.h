@@ -13,8 +13,9 @@ public:
     virtual ~CDevInfoIF();
 
     // The device's value for key, or null for a null key or a key without a value. The text
-    // stays readable until the library is unloaded; a newer value may replace it, so a caller
-    // that keeps the text copies it.
+    // stays readable and unchanged until this host's next StartCommunicationTest or StartUpdate
+    // call (or the unload), even while a job writes newer values: copy what you need before you
+    // start another job.
     virtual const wchar_t* GetValue(const wchar_t* key) = 0;
 };
 

@@ -14,4 +14,8 @@ int CChangeModeSend::BuildRequest(const CUpdateImagePart* part, std::wstring& do
     return part != nullptr ? AppendImagePartDocument(kChangeModeRequest, *part, document) : -1;
 }
 
+const wchar_t* CChangeModeSend::RequestType() const {
+    return kChangeModeRequest;
+}
+
 }  // namespace talbo::tesk::vorta

@@ -13,6 +13,7 @@ public:
 protected:
     int PrepareRequest(const CUpdateImagePart*& part) override;
     int BuildRequest(const CUpdateImagePart* part, std::wstring& document) override;
+    const wchar_t* RequestType() const override;
 
 private:
     std::wstring partName;

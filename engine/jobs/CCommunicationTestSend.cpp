@@ -13,4 +13,8 @@ int CCommunicationTestSend::BuildRequest(const CUpdateImagePart* /*part*/, std::
     return AppendGetInformationDocument(document);
 }
 
+const wchar_t* CCommunicationTestSend::RequestType() const {
+    return kGetInformationRequest;
+}
+
 }  // namespace talbo::tesk::vorta

@@ -12,6 +12,7 @@ public:
 protected:
     int PrepareRequest(const CUpdateImagePart*& part) override;
     int BuildRequest(const CUpdateImagePart* part, std::wstring& document) override;
+    const wchar_t* RequestType() const override;
 };
 
 }  // namespace talbo::tesk::vorta

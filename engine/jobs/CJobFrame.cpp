@@ -1,5 +1,7 @@
 #include "engine/jobs/CJobFrame.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 
 #include "engine/model/CStopSignal.h"
@@ -57,6 +59,8 @@ bool CJobFrame::Start(EJobState kind, const std::function<bool()>& prepare,
                 if (worker.joinable()) {
                     worker.join();
                 }
+                // No thread of any job runs now: the traces can change hands.
+                model->BeginJobTrace(kind == EJobState::Testing ? L"test" : L"update");
                 model->JobStop().Reset();
                 state.store(kind);
                 worker = std::thread([this, job = std::move(body)] {
@@ -84,6 +88,10 @@ bool CJobFrame::Start(EJobState kind, const std::function<bool()>& prepare,
 }
 
 void CJobFrame::Finish() noexcept {
+    // The job's runner threads are gone and with them their use of the allocator's arenas; give
+    // what they freed back to the system, or a host that runs job after job (the wizard, a
+    // playbook) grows by the arenas' free space each time.
+    static_cast<void>(::malloc_trim(0));
     if (endDelay.count() > 0) {
         static_cast<void>(model->JobStop().SleepFor(endDelay));
     }
@@ -165,6 +173,7 @@ void CJobFrame::RunTargets(const std::vector<std::wstring>& list, std::size_t ru
     auto runner = [&](std::size_t index) {
         while (const std::optional<std::size_t> next = TakeNext()) {
             run(index, list[*next]);
+            model->EndDeviceTrace(list[*next], Stopping());
         }
     };
     std::vector<std::thread> threads;

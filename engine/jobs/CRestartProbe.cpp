@@ -7,6 +7,7 @@
 #include "engine/jobs/CCommunicationTestSend.h"
 #include "engine/jobs/CConnectState.h"
 #include "engine/jobs/ResultNames.h"
+#include "engine/model/CDeviceTrace.h"
 #include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
 
@@ -22,9 +23,16 @@ int CRestartProbe::WaitForRestart(const std::wstring& hostName) {
     const unsigned retries = ReadTimingSetting(hostName, L"rebootretrymax");
     const unsigned retryWait = ReadTimingSetting(hostName, L"rebootretrywait");
     const unsigned firstWait = ReadTimingSetting(hostName, L"rebootfirstwait");
+    CDeviceTrace* trace = model->DeviceTrace(hostName);
+    if (trace != nullptr) {
+        trace->BeginRestartWait(firstWait, retryWait, retries);
+    }
     int r = ProbeOnce(hostName, firstWait);
     for (unsigned i = 0; r != 0 && i < retries && !StopRaised(); ++i) {
         r = ProbeOnce(hostName, retryWait);
+    }
+    if (trace != nullptr) {
+        trace->EndRestartWait(r == 0, model->GetDeviceValue(hostName, L"accesstest"));
     }
     return r;
 }
@@ -36,7 +44,15 @@ int CRestartProbe::ProbeOnce(const std::wstring& hostName, unsigned milliseconds
     if (StopRaised()) {
         return -1;
     }
-    return RunFrom(hostName, L"Connect") == L"End" ? 0 : -1;
+    CDeviceTrace* trace = model->DeviceTrace(hostName);
+    if (trace != nullptr) {
+        trace->BeginProbe(milliseconds);
+    }
+    const bool answered = RunFrom(hostName, L"Connect") == L"End";
+    if (trace != nullptr) {
+        trace->EndProbe(answered, model->GetDeviceValue(hostName, L"accesstest"));
+    }
+    return answered ? 0 : -1;
 }
 
 unsigned CRestartProbe::ReadTimingSetting(const std::wstring& hostName, const std::wstring& key) {

@@ -1,6 +1,7 @@
 #include "engine/jobs/CSendState.h"
 
 #include "engine/jobs/ResultNames.h"
+#include "engine/model/CDeviceTrace.h"
 #include "engine/model/CUpdateModelIF.h"
 #include "engine/protocol/CConnection.h"
 
@@ -22,6 +23,9 @@ std::wstring CSendState::Execute(const std::wstring& host) {
     std::wstring document;
     if (BuildRequest(part, document) != 0) {
         return kResultOtherError;
+    }
+    if (CDeviceTrace* trace = model->DeviceTrace(host)) {
+        trace->SetRequest(RequestType(), part);
     }
     if (connection->Send(document, part) != 0) {
         return kResultTimeOut;

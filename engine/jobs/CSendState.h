@@ -22,6 +22,8 @@ protected:
     virtual int PrepareRequest(const CUpdateImagePart*& part) = 0;
     // Writes the complete request document for the part; 0 on success, -1 on failure.
     virtual int BuildRequest(const CUpdateImagePart* part, std::wstring& document) = 0;
+    // The request's type as its document names it, for the device's trace.
+    virtual const wchar_t* RequestType() const = 0;
 
     std::wstring hostName;  // host of the latest Execute, for PrepareRequest
 

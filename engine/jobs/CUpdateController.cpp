@@ -14,6 +14,7 @@
 #include "engine/jobs/CVersionConfirmation.h"
 #include "engine/jobs/CVersionDecision.h"
 #include "engine/jobs/ResultNames.h"
+#include "engine/model/CDeviceTrace.h"
 #include "engine/model/CStopSignal.h"
 #include "engine/model/CUpdateModelIF.h"
 #include "engine/model/DecimalText.h"
@@ -400,6 +401,9 @@ void CUpdateController::ReportTestProgress(const std::wstring& name, const std::
             q = kResultOtherError;
         }
         value = progressCodes.at(q);
+        if (CDeviceTrace* trace = model->DeviceTrace(host)) {
+            trace->NoteResult(q);
+        }
     }
     model->SetDeviceValue(host, L"progress", value);
 }
@@ -413,6 +417,9 @@ void CUpdateController::ReportUpdateProgress(const std::wstring& name, const std
         value = std::to_wstring(LeadingNumber(name) * 100UL / rows);
     }
     model->SetDeviceValue(host, L"progress", value);
+    if (CDeviceTrace* trace = model->DeviceTrace(host)) {
+        trace->NoteResult(name);
+    }
 }
 
 int CUpdateController::HighestPartNumber() {

@@ -15,4 +15,8 @@ int CUpdateSendState::BuildRequest(const CUpdateImagePart* part, std::wstring& d
     return part != nullptr ? AppendImagePartDocument(kUpdateRequest, *part, document) : -1;
 }
 
+const wchar_t* CUpdateSendState::RequestType() const {
+    return kUpdateRequest;
+}
+
 }  // namespace talbo::tesk::vorta

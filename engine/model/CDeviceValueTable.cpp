@@ -32,12 +32,18 @@ void CDeviceValueTable::Set(const std::wstring& key, const std::wstring& value) 
         current->text = value;
         return;
     }
-    // Allocate everything first, so that a failure leaves the lent text where it was.
+    // Allocate the replacement first, so that a failure leaves the lent text where it was.
+    // push_back itself leaves the list and its argument untouched when it cannot grow, and
+    // grows geometrically: reserving one more each time copied the whole list at every retire.
     auto replacement = std::make_unique<CStoredText>();
     replacement->text = value;
-    retired.reserve(retired.size() + 1);
     retired.push_back(std::move(current));
     current = std::move(replacement);
+}
+
+void CDeviceValueTable::ReleaseRetired() noexcept {
+    // The list's own room is kept: the next job retires about as many texts again.
+    retired.clear();
 }
 
 }  // namespace talbo::tesk::vorta

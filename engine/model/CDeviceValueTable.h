@@ -13,10 +13,11 @@ namespace talbo::tesk::vorta {
 //
 // The host reads values through raw pointers (Lend) and copies the text after the model's lock
 // is gone, while the job thread may overwrite the same value at any time. So a text that has
-// been lent is never changed or freed: overwriting it moves it to a retired list that lives as
-// long as the table. Texts never lent are overwritten in place, and writing a value equal to
-// the stored one keeps the stored text, so that polling a value that rarely changes does not
-// make the table grow.
+// been lent is never changed or freed while a host may still read it: overwriting it moves it
+// to a retired list, which the owner empties (ReleaseRetired) at a moment when no host can
+// still hold a pointer into it, the start of the next job. Texts never lent are overwritten in
+// place, and writing a value equal to the stored one keeps the stored text, so that polling a
+// value that rarely changes does not make the table grow.
 //
 // Not synchronised: the owner serialises every call.
 class CDeviceValueTable {
@@ -28,11 +29,19 @@ public:
     // The stored value, or null when the key has none. The pointer is for immediate use only.
     const std::wstring* Find(const std::wstring& key) const;
 
-    // The stored value's characters, readable until the table is destroyed; null when the key
-    // has none.
+    // The stored value's characters, or null when the key has none. They stay readable, and
+    // unchanged, until the next ReleaseRetired or the table's end, however often the value is
+    // overwritten meanwhile.
     const wchar_t* Lend(const std::wstring& key);
 
+    // Inserts or overwrites a value. A lent text being overwritten is retired, not freed; on an
+    // allocation failure (std::bad_alloc) the table is as it was.
     void Set(const std::wstring& key, const std::wstring& value);
+
+    // Frees every retired text, which ends the life of every pointer Lend gave out for a text
+    // that has been overwritten since. The current texts stay where they are, lent or not: a
+    // text lent now stays readable until it is overwritten and released in turn.
+    void ReleaseRetired() noexcept;
 
     // Texts kept alive only because they were lent before being overwritten.
     std::size_t RetiredCount() const noexcept { return retired.size(); }

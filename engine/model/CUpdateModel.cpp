@@ -5,6 +5,7 @@
 
 #include "common/DeviceListFile.h"
 #include "common/HostName.h"
+#include "common/Utf8.h"
 #include "engine/model/DecimalText.h"
 #include "engine/model/ExceptionBarrier.h"
 #include "engine/model/RebootTimings.h"
@@ -234,14 +235,25 @@ bool CUpdateModel::SetDeviceValue(const std::wstring& hostName, const std::wstri
 
 CConnection* CUpdateModel::CreateUpdateConnection(const std::wstring& hostName) {
     return CallOrFail<CConnection*>(nullptr, [&] {
+        // Outside the model's lock: the first use in a job opens the host's trace file. Set on
+        // every exchange's connection, so that a job without traces drops the last job's one.
+        std::shared_ptr<CDeviceTrace> trace = traces.ForDevice(hostName);
         const std::lock_guard lock(mutex);
-        // At most one connection per host: the old one goes before the new one is made.
-        connections.erase(hostName);
+        // One connection object per host for the model's life, renewed for every exchange.
+        // Making a new one each time, on whichever runner thread took the device, moved every
+        // device's connection into another allocator arena at each job, and the arenas' free
+        // space grew with it for dozens of jobs.
+        if (const auto found = connections.find(hostName); found != connections.end()) {
+            found->second->Reset();
+            found->second->SetExchangeObserver(std::move(trace));
+            return found->second.get();
+        }
         std::unique_ptr<CConnection> connection = MakeUpdateConnection(hostName);
         if (connection == nullptr) {
             return static_cast<CConnection*>(nullptr);
         }
         connection->SetStopSignal(&jobStop);
+        connection->SetExchangeObserver(std::move(trace));
         CConnection* made = connection.get();
         connections.emplace(hostName, std::move(connection));
         return made;
@@ -265,6 +277,40 @@ const CUpdateImagePart* CUpdateModel::FindImagePart(const std::wstring& name) {
             }
         }
         return static_cast<const CUpdateImagePart*>(nullptr);
+    });
+}
+
+void CUpdateModel::BeginJobTrace(const std::wstring& job) {
+    CallOrFail<bool>(false, [&] {
+        CDeviceTrace::SJob description;
+        description.kind = common::AsciiToNarrow(job);
+        if (job == L"update") {
+            if (const CUpdateImagePart* backup = FindImagePart(L"BackupSettingValue")) {
+                description.imageVersion = common::AsciiToNarrow(backup->GetAfterVersion());
+            }
+        }
+        traces.BeginJob(description);
+        return true;
+    });
+}
+
+CDeviceTrace* CUpdateModel::DeviceTrace(const std::wstring& hostName) {
+    if (!traces.Enabled()) {
+        return nullptr;
+    }
+    return CallOrFail<CDeviceTrace*>(nullptr, [&] { return traces.ForDevice(hostName).get(); });
+}
+
+void CUpdateModel::EndDeviceTrace(const std::wstring& hostName, bool jobStopped) {
+    if (!traces.Enabled()) {
+        return;
+    }
+    CallOrFail<bool>(false, [&] {
+        const int progress = ReadLeadingInt(GetDeviceValue(hostName, L"progress"));
+        if (const std::shared_ptr<CDeviceTrace> trace = traces.ForDevice(hostName)) {
+            trace->End(progress, jobStopped);
+        }
+        return true;
     });
 }
 
@@ -304,6 +350,17 @@ bool CUpdateModel::EndBusy() {
     }
     busy.release();
     return true;
+}
+
+void CUpdateModel::ReleaseRetiredValues() {
+    try {
+        const std::lock_guard lock(mutex);
+        for (const auto& device : devices) {
+            device->Values().ReleaseRetired();
+        }
+    } catch (...) {
+        // Only the lock can fail: the texts then stay until the next job start, which is safe.
+    }
 }
 
 void CUpdateModel::RegisterHostNames(const std::vector<std::wstring>& names) {

@@ -15,6 +15,7 @@
 #include "engine/model/CBasicRCXFileParser.h"
 #include "engine/model/CDeviceValueTable.h"
 #include "engine/model/CStopSignal.h"
+#include "engine/model/CTraceRecorder.h"
 #include "engine/model/CUpdateImagePart.h"
 #include "engine/model/CUpdateModelIF.h"
 
@@ -33,8 +34,9 @@ public:
     public:
         CDevInfoIFImpl(CUpdateModel& model, std::wstring hostName);
 
-        // The stored text itself; it stays readable until the model is destroyed even when
-        // the value is overwritten meanwhile.
+        // The stored text itself; it stays readable, even when the value is overwritten
+        // meanwhile, until ReleaseRetiredValues (the start of the host's next job) or the
+        // model's end.
         const wchar_t* GetValue(const wchar_t* key) override;
 
         // The rest is for the model, which holds its mutex around every call.
@@ -74,6 +76,12 @@ public:
     bool TryBeginBusy() override;
     bool EndBusy() override;
     CStopSignal& JobStop() override { return jobStop; }
+    // Traces go where VORTA_TRACE_DIR says when the job starts (CTraceRecorder).
+    void BeginJobTrace(const std::wstring& job) override;
+    CDeviceTrace* DeviceTrace(const std::wstring& hostName) override;
+    void EndDeviceTrace(const std::wstring& hostName, bool jobStopped) override;
+    // Frees the retired texts of every device, under the mutex; texts now current stay.
+    void ReleaseRetiredValues() override;
 
 private:
     class CBusyScope;
@@ -85,8 +93,10 @@ private:
     CDevInfoIFImpl* FindDevice(std::wstring_view hostName) const noexcept;
 
     // Members in this order, so that destruction runs: locks, image parts, parser,
-    // connections, devices, and last the stop signal the connections watch.
+    // connections, devices, the traces the connections report to, and last the stop signal
+    // the connections watch.
     CStopSignal jobStop;
+    CTraceRecorder traces;
     std::vector<std::unique_ptr<CDevInfoIFImpl>> devices;
     // Every device by its host name (views into the device's own name). Engine states look
     // devices up by name at every step; walking a fleet's list each time made a test of n

@@ -8,6 +8,7 @@
 namespace talbo::tesk::vorta {
 
 class CConnection;
+class CDeviceTrace;
 class CStopSignal;
 
 // The model as the controller and the job states see it (internal to the library).
@@ -21,7 +22,8 @@ public:
     // "ARRAY" is stored as "OFFLINE".
     virtual bool SetDeviceValue(const std::wstring& hostName, const std::wstring& key,
                                 const std::wstring& value) = 0;
-    // Replaces the host's connection with a new one and returns it (the model owns it), or null.
+    // The host's one connection object, reset to the state of a new one (closed, default
+    // settings), made on first use; the model owns it. Null when it cannot be made.
     virtual CConnection* CreateUpdateConnection(const std::wstring& hostName) = 0;
     // The host's stored connection, or null.
     virtual CConnection* GetConnection(const std::wstring& hostName) = 0;
@@ -45,6 +47,23 @@ public:
     // host's thread when a job starts, with the busy token held: hosts copy a lent text before
     // they start the next job, so none of them can still be reading one.
     virtual void ReleaseRetiredValues() {}
+
+    // Traces for support. When a job starts (on the host's thread, before any of the job's
+    // threads exist) the model decides whether the job is traced; it is not by default.
+    // job: "test" or "update".
+    virtual void BeginJobTrace(const std::wstring& job) { static_cast<void>(job); }
+    // The host's trace in the running job, or null when the job is not traced or the host's
+    // trace cannot be written. Valid until the next job starts.
+    virtual CDeviceTrace* DeviceTrace(const std::wstring& hostName) {
+        static_cast<void>(hostName);
+        return nullptr;
+    }
+    // The host's run in the job has ended: its progress goes to its trace, which is then closed.
+    // jobStopped: the job is being stopped (the library is unloaded).
+    virtual void EndDeviceTrace(const std::wstring& hostName, bool jobStopped) {
+        static_cast<void>(hostName);
+        static_cast<void>(jobStopped);
+    }
 };
 
 }  // namespace talbo::tesk::vorta

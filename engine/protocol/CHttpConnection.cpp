@@ -3,11 +3,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "common/Utf8.h"
+#include "engine/protocol/CExchangeObserver.h"
 #include "engine/protocol/CRequestBuilder.h"
 
 namespace talbo::tesk::vorta {
@@ -39,7 +42,11 @@ int SeekBody(void* context, curl_off_t offset, int origin) {
 
 std::size_t TakeHeader(char* line, std::size_t size, std::size_t count, void* context) {
     auto* exchange = static_cast<CHttpExchange*>(context);
-    return exchange->response.OnHeaderLine(line, size * count) ? size * count : 0;
+    const bool taken = exchange->response.OnHeaderLine(line, size * count);
+    if (exchange->capture.on && size * count >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
+        exchange->capture.OnStatusLine(exchange->response.Status());
+    }
+    return taken ? size * count : 0;
 }
 
 // Called by curl about once a second, also while it connects or waits for a stalled peer;
@@ -50,6 +57,10 @@ int CheckStop(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 std::size_t TakeBody(char* bytes, std::size_t size, std::size_t count, void* context) {
     auto* exchange = static_cast<CHttpExchange*>(context);
+    if (exchange->capture.on) {
+        // Before the sink, which may refuse the bytes: an observer sees what the device sent.
+        exchange->capture.OnBodyBytes(bytes, size * count);
+    }
     return exchange->response.OnBodyBytes(bytes, size * count) ? size * count : 0;
 }
 
@@ -90,6 +101,35 @@ bool Append(HeaderList& list, const std::string& line) {
 }
 
 }  // namespace
+
+void CExchangeCapture::Begin() {
+    on = true;
+    statuses.clear();
+    bodyExcerpt.clear();
+    bodyBytes = 0;
+}
+
+void CExchangeCapture::OnStatusLine(int status) noexcept {
+    try {
+        statuses.push_back(status);
+    } catch (...) {
+        // A status left out of a trace is better than an exchange cut short for it.
+    }
+    // A new response: a body seen before belongs to an earlier one.
+    bodyExcerpt.clear();
+    bodyBytes = 0;
+}
+
+void CExchangeCapture::OnBodyBytes(const char* bytes, std::size_t length) noexcept {
+    bodyBytes += length;
+    const std::size_t room = SExchangeRecord::kMaxBodyExcerpt -
+                             std::min(bodyExcerpt.size(), SExchangeRecord::kMaxBodyExcerpt);
+    try {
+        bodyExcerpt.append(bytes, std::min(room, length));
+    } catch (...) {
+        // As above: the trace loses the excerpt, the exchange goes on.
+    }
+}
 
 CHttpConnection::CHttpConnection(std::unique_ptr<CRequestBuilder> builder, std::wstring serverName,
                                  std::wstring userAgent, std::wstring userName,
@@ -132,6 +172,10 @@ int CHttpConnection::Open() {
             curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &CheckStop) == CURLE_OK &&
             curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
             curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+        if (ok && observer) {
+            errorText.assign(CURL_ERROR_SIZE, '\0');
+            ok = curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText.data()) == CURLE_OK;
+        }
         if (ok && !userAgent.empty()) {
             const std::optional<std::string> agent = HeaderText(userAgent);
             ok = agent && curl_easy_setopt(handle, CURLOPT_USERAGENT, agent->c_str()) == CURLE_OK;
@@ -163,6 +207,17 @@ void CHttpConnection::Close() {
     exchange.body = CHttpBodySource();
     exchange.response.Start(CHttpResponseSink::Mode::kCollect);
     ByteSequence().swap(exchange.response.Body());
+    // A device's connection lives as long as the model; the request it sent is not needed once
+    // the exchange is over, and keeping it kept about a kilobyte per device between jobs.
+    if (builder) {
+        builder->Discard();
+    }
+}
+
+void CHttpConnection::Reset() {
+    Close();
+    port = kDefaultPort;
+    timeoutMs = kDefaultTimeoutMs;
 }
 
 int CHttpConnection::SetTimeout(std::uint32_t milliseconds) {
@@ -211,7 +266,7 @@ bool CHttpConnection::SetRequestTarget() {
         return false;
     }
     std::string url = "http://" + *host;
-    if (port != 80) {
+    if (port != kDefaultPort) {
         url += ":" + std::to_string(port);
     }
     url += *object;
@@ -226,7 +281,51 @@ int CHttpConnection::Perform(CHttpResponseSink::Mode mode) {
         return CURLE_ABORTED_BY_CALLBACK;
     }
     exchange.response.Start(mode);
-    return curl_easy_perform(Curl(connectHandle));
+    if (!observer) {
+        return curl_easy_perform(Curl(connectHandle));
+    }
+    return PerformObserved(mode);
+}
+
+int CHttpConnection::PerformObserved(CHttpResponseSink::Mode mode) {
+    CURL* handle = Curl(connectHandle);
+    exchange.capture.Begin();
+    if (!errorText.empty()) {
+        errorText[0] = '\0';
+    }
+    const auto started = std::chrono::system_clock::now();
+    const auto clock = std::chrono::steady_clock::now();
+    const CURLcode result = curl_easy_perform(handle);
+    const auto duration = std::chrono::steady_clock::now() - clock;
+    exchange.capture.on = false;
+    try {
+        SExchangeRecord record;
+        record.priming = mode == CHttpResponseSink::Mode::kDiscard;
+        record.started = started;
+        record.duration = std::chrono::duration_cast<std::chrono::microseconds>(duration);
+        record.curlCode = static_cast<int>(result);
+        if (result != CURLE_OK) {
+            record.error = !errorText.empty() && errorText[0] != '\0'
+                               ? std::string(errorText.data())
+                               : std::string(curl_easy_strerror(result));
+        }
+        if (exchange.response.HeadComplete()) {
+            record.status = exchange.response.Status();
+        }
+        record.statuses = std::move(exchange.capture.statuses);
+        record.requestBytes = exchange.body.TotalSize();
+        curl_off_t sent = 0;
+        if (curl_easy_getinfo(handle, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK && sent > 0) {
+            record.bytesSent = static_cast<std::uint64_t>(sent);
+        }
+        record.resends = exchange.body.RewindCount();
+        record.bodyExcerpt = std::move(exchange.capture.bodyExcerpt);
+        record.bodyBytes = exchange.capture.bodyBytes;
+        observer->OnExchange(record);
+    } catch (...) {
+        // The observer only watches: whatever it cannot note, the exchange's result stands.
+    }
+    return static_cast<int>(result);
 }
 
 int CHttpConnection::OpenRequest(bool withCredentials) {

@@ -58,6 +58,16 @@ void CHttpRequestBuilder::Reset() {
     part = nullptr;
 }
 
+void CHttpRequestBuilder::Discard() noexcept {
+    // Swapped with empty ones, as clear() would keep the storage.
+    std::wstring().swap(objectName);
+    std::wstring().swap(referrer);
+    std::wstring().swap(headers);
+    ByteSequence().swap(bodyHead);
+    ByteSequence().swap(bodyTail);
+    part = nullptr;
+}
+
 int CHttpRequestBuilder::Build(const std::wstring& hostName, const std::wstring& document,
                                const CUpdateImagePart* imagePart) {
     try {

@@ -21,6 +21,7 @@ public:
     CRequestBuilder* Clone() const override;
     int Build(const std::wstring& hostName, const std::wstring& document,
               const CUpdateImagePart* part) override;
+    void Discard() noexcept override;
     const std::wstring& GetVerb() const override { return verb; }
     const std::wstring& GetHeaders() const override { return headers; }
     const ByteSequence& GetBodyHead() const override { return bodyHead; }

@@ -19,6 +19,9 @@ public:
     // 0 or -1.
     virtual int Build(const std::wstring& hostName, const std::wstring& document,
                       const CUpdateImagePart* part) = 0;
+    // Frees everything the last Build made; the getters then give empty values until the next
+    // Build. The construction values stay.
+    virtual void Discard() noexcept = 0;
     virtual const std::wstring& GetVerb() const = 0;
     virtual const std::wstring& GetHeaders() const = 0;
     virtual const ByteSequence& GetBodyHead() const = 0;

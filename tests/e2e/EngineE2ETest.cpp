@@ -2,11 +2,15 @@
 // decisions and failures, observed through the exported interfaces and the simulator's log.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "EngineHost.h"
@@ -21,13 +25,23 @@ using e2e::Wide;
 
 namespace {
 
-// A simulator with a fleet file, and the engine pointed at it through http_proxy.
+// A simulator with a fleet file, or replaying a trace, and the engine pointed at it through
+// http_proxy.
 class Fleet {
 public:
     explicit Fleet(const nlohmann::json& fleet, std::vector<std::string> extra = {}) {
         std::vector<std::string> arguments = {"--fleet",
                                               folder.Write("fleet.json", fleet.dump()).string()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
+        Start(arguments);
+    }
+    struct ReplayOf {
+        std::filesystem::path trace;
+    };
+    explicit Fleet(const ReplayOf& replay) { Start({"--replay", replay.trace.string()}); }
+    ~Fleet() { ::unsetenv("http_proxy"); }
+
+    void Start(const std::vector<std::string>& arguments) {
         sim = std::make_unique<SimulatorProcess>(arguments);
         if (sim->Started()) {
             const std::string proxy = "http://127.0.0.1:" + std::to_string(sim->Port());
@@ -35,7 +49,6 @@ public:
             ::unsetenv("no_proxy");
         }
     }
-    ~Fleet() { ::unsetenv("http_proxy"); }
 
     SimulatorProcess& Sim() { return *sim; }
 
@@ -64,6 +77,60 @@ nlohmann::json Device(const std::string& host, nlohmann::json fields = nlohmann:
 
 nlohmann::json FleetOf(std::vector<nlohmann::json> devices) {
     return {{"defaults", {{"restart-ms", 200}}}, {"devices", devices}};
+}
+
+// Jobs started while it lives write their traces to the folder.
+class TracesTo {
+public:
+    explicit TracesTo(const std::filesystem::path& folder) {
+        ::setenv("VORTA_TRACE_DIR", folder.c_str(), 1);
+    }
+    ~TracesTo() { ::unsetenv("VORTA_TRACE_DIR"); }
+    TracesTo(const TracesTo&) = delete;
+    TracesTo& operator=(const TracesTo&) = delete;
+};
+
+std::string FileText(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<nlohmann::json> TraceLines(const std::filesystem::path& path) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(FileText(path));
+    for (std::string line; std::getline(text, line);) {
+        lines.push_back(nlohmann::json::parse(line));  // every line is whole JSON
+    }
+    return lines;
+}
+
+// The round trips of a trace as "request part (resent n) -> status", a dropped one as
+// "-> none".
+std::vector<std::string> RoundTrips(const std::vector<nlohmann::json>& trace) {
+    std::vector<std::string> out;
+    for (const auto& line : trace) {
+        if (line["event"] != "exchange") {
+            continue;
+        }
+        std::string text = line["request"].get<std::string>();
+        if (line["request"] != "priming" && line.contains("part_number")) {
+            text += " " + line["part_number"].dump();
+        }
+        if (line["resends"] != 0) {
+            text += " (resent " + line["resends"].dump() + ")";
+        }
+        out.push_back(text + " -> " +
+                      (line["status"].is_null() ? std::string("none") : line["status"].dump()));
+    }
+    return out;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
 class EngineE2E : public ::testing::Test {
@@ -578,4 +645,166 @@ TEST_F(EngineE2E, ADrainedJobFinishesTheStartedDevicesAndTouchesNoOther) {
         EXPECT_LE(finished, 3);
     }
     ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+}
+
+// A device that fails at part 8 leaves a trace that names the part and what it got, holds no
+// credentials, and played back by the simulator makes the engine end the device the same way,
+// over the same round trips. A device rewritten without fault replays its restarts too.
+TEST_F(EngineE2E, TracesNameTheFailedPartAndReplayToTheSameResult) {
+    struct Case {
+        const char* host;
+        nlohmann::json faults;
+        int progress;
+        const char* result;
+        std::optional<int> part8Status;  // none: the connection closed without an answer
+        int part8Resends;
+    };
+    const std::vector<Case> cases = {
+        {"tr-refuse.invalid",
+         {{{"on", "Update"}, {"part", 8}, {"action", "refuse"}, {"reason", "InvalidFile"}}},
+         -14,
+         "InvalidFile",
+         200,
+         0},
+        // The client sends the part again on a new connection, which is dropped too.
+        {"tr-drop.invalid",
+         {{{"on", "Update"}, {"part", 8}, {"action", "drop"}, {"times", 0}}},
+         -3,
+         "TimeOut",
+         std::nullopt,
+         1},
+        // Dropped once: the client's resend is answered, with a refusal of the cut update.
+        {"tr-drop-once.invalid",
+         {{{"on", "Update"}, {"part", 8}, {"action", "drop"}}},
+         -14,
+         "ModeNotChanged",
+         200,
+         1},
+        {"tr-fine.invalid", nlohmann::json::array(), 100, "NormalEnd", 200, 0},
+    };
+    TempFolder traces;
+    const std::filesystem::path recorded =
+        traces.Path() / "field" / "traces";  // made by the engine
+    std::vector<nlohmann::json> devices;
+    std::vector<std::wstring> hosts;
+    for (const Case& c : cases) {
+        devices.push_back(Device(c.host, {{"faults", c.faults}}));
+        hosts.push_back(Wide(c.host));
+    }
+    {
+        Fleet fleet(FleetOf(devices), ImageArgument());
+        ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+        LoadSmallImage();
+        // All devices at once: each trace must still hold its own device's lines only.
+        ASSERT_TRUE(engine.Settings().SetDevicesAtATime(static_cast<int>(cases.size())));
+        TracesTo tracing(recorded);
+        Update(hosts, L"update");
+        ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+    }
+    struct stat folder {};
+    ASSERT_EQ(::stat(recorded.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    const std::regex rfc3339(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        ASSERT_EQ(Progress(Wide(c.host)), c.progress);
+        const std::filesystem::path file = recorded / (std::string(c.host) + ".jsonl");
+        struct stat status {};
+        ASSERT_EQ(::stat(file.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+        const std::string text = Lower(FileText(file));
+        for (const char* secret : {"tz8wq3-k", "authorization", "nonce", "www-authenticate"}) {
+            EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+        }
+        const std::vector<nlohmann::json> trace = TraceLines(file);
+        ASSERT_GE(trace.size(), 3u);
+        EXPECT_EQ(trace.front()["event"], "job");
+        EXPECT_EQ(trace.front()["job"], "update");
+        EXPECT_EQ(trace.front()["image_version"], kTestAfterVersion);
+        EXPECT_EQ(trace.back()["event"], "end");
+        EXPECT_EQ(trace.back()["progress"], c.progress);
+        EXPECT_EQ(trace.back()["result"], c.result);
+        for (const auto& line : trace) {
+            EXPECT_TRUE(std::regex_match(line["time"].get<std::string>(), rfc3339)) << line;
+            EXPECT_EQ(line["host"], c.host);
+        }
+        // The last Update round trip of part 8: the failure, or the fine device's upload.
+        const auto part8 = std::find_if(trace.rbegin(), trace.rend(), [](const nlohmann::json& l) {
+            return l["event"] == "exchange" && l["request"] == "Update" && l["part_number"] == 8;
+        });
+        ASSERT_NE(part8, trace.rend());
+        EXPECT_EQ((*part8)["part"], "WriteNewRootfs");
+        EXPECT_EQ((*part8)["resends"], c.part8Resends);
+        EXPECT_GT((*part8)["bytes_sent"].get<long long>(), 0);
+        if (c.part8Status) {
+            EXPECT_EQ((*part8)["status"], *c.part8Status);
+        } else {
+            EXPECT_TRUE((*part8)["status"].is_null());
+            EXPECT_FALSE((*part8)["error"].get<std::string>().empty());
+        }
+        if (c.progress == -14) {
+            EXPECT_NE((*part8)["answer"].get<std::string>().find("success=\"false\""),
+                      std::string::npos);
+        }
+        if (c.progress == 100) {
+            // Both restarts were waited for and probed; the last request read the version back.
+            EXPECT_EQ(
+                std::count_if(trace.begin(), trace.end(),
+                              [](const nlohmann::json& l) { return l["event"] == "restart-wait"; }),
+                2);
+            EXPECT_TRUE(std::any_of(trace.begin(), trace.end(), [](const nlohmann::json& l) {
+                return l["event"] == "exchange" && l.contains("probe");
+            }));
+        }
+    }
+
+    // Each trace played back: the same result through the engine, over the same round trips,
+    // every one of them served and nothing asked of the device that the trace does not hold.
+    const std::filesystem::path replayed = traces.Path() / "bench";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        const std::filesystem::path original = recorded / (std::string(c.host) + ".jsonl");
+        Fleet replay(Fleet::ReplayOf{original});
+        ASSERT_TRUE(replay.Sim().Started()) << replay.Sim().StandardError();
+        {
+            TracesTo tracing(replayed);
+            Update({Wide(c.host)}, L"update");
+        }
+        EXPECT_EQ(Progress(Wide(c.host)), c.progress);
+        EXPECT_EQ(RoundTrips(TraceLines(replayed / (std::string(c.host) + ".jsonl"))),
+                  RoundTrips(TraceLines(original)));
+        for (const auto& line : replay.Sim().Requests(c.host)) {
+            EXPECT_NE(TextOf(line, "answer"), "diverged") << line;
+            EXPECT_NE(TextOf(line, "answer"), "exhausted") << line;
+        }
+        ASSERT_EQ(replay.Sim().Stop(), 0);
+        const auto events = replay.Sim().Events();
+        const auto summary = std::find_if(events.begin(), events.end(),
+                                          [](const auto& e) { return e["event"] == "summary"; });
+        ASSERT_NE(summary, events.end());
+        EXPECT_EQ((*summary)["replayed"], (*summary)["recorded"]);
+    }
+}
+
+// A trace is written only to a file of this user's own: a link planted under a device's name
+// is never followed, and that device's job goes on untraced.
+TEST_F(EngineE2E, TracesNeverFollowALinkPlantedInTheFolder) {
+    Fleet fleet(FleetOf({Device("tl-linked.invalid"), Device("tl-plain.invalid")}));
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    TempFolder traces;
+    const std::filesystem::path victim = traces.Write("victim.txt", "untouched\n");
+    std::filesystem::create_symlink(victim, traces.Path() / "tl-linked.invalid.jsonl");
+    {
+        TracesTo tracing(traces.Path());
+        Test({L"tl-linked.invalid", L"tl-plain.invalid"});
+    }
+    EXPECT_EQ(Progress(L"tl-linked.invalid"), 100);
+    EXPECT_EQ(FileText(victim), "untouched\n");
+    const std::vector<nlohmann::json> plain = TraceLines(traces.Path() / "tl-plain.invalid.jsonl");
+    ASSERT_FALSE(plain.empty());
+    EXPECT_EQ(plain.front()["job"], "test");
+    EXPECT_EQ(RoundTrips(plain),
+              (std::vector<std::string>{"priming -> 200", "GetInformation -> 200"}));
+    EXPECT_EQ(plain.back()["result"], "NormalEnd");
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <string_view>
 
 #include "SimulatorProcess.h"
 #include "common/IniFile.h"
@@ -251,6 +252,13 @@ constexpr int Status(int code) {
 TEST_F(ToolCommandLine, RewritesADeviceAndLogsSuccess) {
     EXPECT_EQ(Run({"cl-old.invalid"}), Status(0));
     EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+    // The record names the image that was sent, as --version does.
+    const std::wstring digest = LastRecordValue(L"ImageSHA256");
+    EXPECT_EQ(digest.size(), 64U);
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_NE(ReadFile(folder.Path() / "stdout.txt")
+                  .find("SHA-256 " + vc::EncodeUtf8(digest).value_or("")),
+              std::string::npos);
 }
 
 TEST_F(ToolCommandLine, NewerFirmwareIsSkippedUnlessForced) {
@@ -395,6 +403,48 @@ TEST_F(ToolCommandLine, EngineHeldElsewhereFailsTheStartAndSaysWhy) {
     EXPECT_NE(StandardError().find("another process holds the engine"), std::string::npos)
         << StandardError();
     EXPECT_TRUE(sim->Requests("cl-old.invalid").empty());
+}
+
+// A damaged copy of the tool (one byte of the carried engine or image changed, as a bad download
+// or a flipped bit would) ends before it loads or sends anything: exit -300, a record saying
+// what is damaged, one line on standard error naming it, and no device contacted. The engine
+// itself could not tell: it digests the blocks it is given.
+TEST_F(ToolCommandLine, DamagedCopyOfTheToolFailsTheStartAndContactsNoDevice) {
+    const std::string intact = ReadFile(tool);
+    const struct {
+        const char* what;
+        const char* blobFile;
+        const char* said;
+        std::wstring detail;
+    } cases[] = {
+        {"engine", VORTA_MODULE_PATH, "the engine library carried in the executable is damaged",
+         L"Failed to start - the engine carried in this tool is damaged. Get a new copy of the "
+         L"tool."},
+        {"image", VORTA_CARRIED_IMAGE_PATH, "the update image carried in the executable is damaged",
+         L"Failed to start - the update image carried in this tool is damaged. Get a new copy of "
+         L"the tool."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The blob lies in the executable as it lies in its file; its first 64 KiB find it.
+        const std::string blob = ReadFile(c.blobFile);
+        ASSERT_GT(blob.size(), 65536U);
+        const std::string_view start(blob.data(), 65536);
+        const auto found =
+            std::search(intact.begin(), intact.end(),
+                        std::boyer_moore_horspool_searcher(start.begin(), start.end()));
+        ASSERT_NE(found, intact.end());
+        std::string damaged = intact;
+        damaged[static_cast<std::size_t>(found - intact.begin()) + blob.size() / 2] ^= 0x10;
+        std::ofstream(tool, std::ios::binary | std::ios::trunc) << damaged;
+        fs::remove(folder.Path() / "stderr.txt");
+        EXPECT_EQ(Run({"cl-old.invalid"}), Status(-300));
+        EXPECT_EQ(LastRecord(), (Record{L"-300", c.detail}));
+        const std::string said = StandardError();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(sim->Requests("cl-old.invalid").empty());
+    }
 }
 
 // A temporary folder on a file system mounted noexec: the engine cannot be loaded from it.

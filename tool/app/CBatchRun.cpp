@@ -11,6 +11,7 @@
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/CarriedBlobs.h"
 #include "tool/app/ExitCodes.h"
 #include "tool/app/StopSignals.h"
 
@@ -125,6 +126,7 @@ int CBatchRun::Run(CVortaFWUpdateToolUIApp& app) {
         EndRemaining({kExitRewriteFailed, L"the rewrite could not start"}, status);
         return Finish(app, status);
     }
+    m_bRewriteStarted = true;
     if (!WaitForPhase(app, status, EPhase::Rewrite)) {
         EndRemaining(InterruptedOutcome(), status);
     }
@@ -243,7 +245,10 @@ int CBatchRun::Finish(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) {
     }
     const int code = worst != nullptr ? worst->outcome->exitCode : kExitTestFailed;
     const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");
-    CResultLog::Write(log, code, worst != nullptr ? worst->outcome->detail : std::wstring(), keys);
+    // A batch that rewrote names the image it sent, so a field report identifies the firmware.
+    CResultLog::Write(
+        log, code, worst != nullptr ? worst->outcome->detail : std::wstring(),
+        m_bRewriteStarted ? CResultLog::WithImageDigest(CarriedImageSha256(), keys) : keys);
     status.Keep();  // the fleet's last summary stays on the terminal
     // Fleet tools that collect the logs of many sites read where this run's section went.
     SayOnStandardError("result log: " + log.string());

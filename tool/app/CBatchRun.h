@@ -64,6 +64,7 @@ private:
     std::FILE* m_pOut;
     std::vector<SDevice> m_devices;
     std::chrono::steady_clock::time_point m_start;
+    bool m_bRewriteStarted = false;  // the image went to the devices
 };
 
 }  // namespace talbo::tesk::vorta

@@ -12,6 +12,7 @@
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/CarriedBlobs.h"
 #include "tool/app/ExitCodes.h"
 #include "tool/app/RunOutcome.h"
 #include "tool/app/StopSignals.h"
@@ -232,7 +233,9 @@ int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
     }
     const SRunOutcome outcome = RewriteOutcome(*updated);
     status.Finish(outcome.detail);
-    CResultLog::Write(log, outcome.exitCode, outcome.detail);
+    // A rewrite's record names the image it sent, so a field report identifies the firmware.
+    CResultLog::Write(log, outcome.exitCode, outcome.detail,
+                      CResultLog::WithImageDigest(CarriedImageSha256()));
     return outcome.exitCode;
 }
 

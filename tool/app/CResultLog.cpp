@@ -76,6 +76,14 @@ std::filesystem::path CResultLog::LockPath(const std::filesystem::path& logPath)
     return lock;
 }
 
+CResultLog::ExtraKeys CResultLog::WithImageDigest(std::string_view sha256Hex, ExtraKeys extra) {
+    if (!sha256Hex.empty()) {
+        extra.insert(extra.begin(), {std::wstring(kImageDigestKey),
+                                     std::wstring(sha256Hex.begin(), sha256Hex.end())});
+    }
+    return extra;
+}
+
 void CResultLog::Write(const std::filesystem::path& logPath, int resultCode,
                        const std::wstring& detail, const ExtraKeys& extra) {
     WriteDated(logPath, resultCode, detail, Today(), extra);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,15 @@ class CResultLog {
 public:
     // Keys after "Result" and "Detail" in a run's section, in this order (a batch's devices).
     using ExtraKeys = std::vector<std::pair<std::wstring, std::wstring>>;
+
+    // The key that names the SHA-256 of the update image a run carried (64 lowercase
+    // hexadecimal digits, CarriedImageSha256()).
+    static constexpr std::wstring_view kImageDigestKey = L"ImageSHA256";
+    // extra with kImageDigestKey = sha256Hex put first, before a batch's device keys, for the
+    // record of a run that rewrote or tried to rewrite devices:
+    //     Write(log, code, detail, WithImageDigest(CarriedImageSha256(), deviceKeys));
+    // An empty digest (none recorded) adds no key, so records never carry an empty one.
+    static ExtraKeys WithImageDigest(std::string_view sha256Hex, ExtraKeys extra = {});
 
     // Appends one run record dated today (local time). A section whose number comes round
     // again is replaced as a whole, so no key of the older run stays in it.

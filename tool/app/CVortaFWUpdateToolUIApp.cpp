@@ -4,12 +4,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "common/Utf8.h"
 #include "tool/app/CCommandLine.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
+#include "tool/app/CarriedBlobDigest.h"
 #include "tool/app/CarriedBlobs.h"
 #include "tool/app/ExitCodes.h"
 #include "tool/app/RunFolder.h"
@@ -67,7 +70,14 @@ bool CVortaFWUpdateToolUIApp::InitInstance(const std::wstring& argumentText) {
     if (!CheckStartConditions(commandLineMode)) {
         return false;
     }
-    if (!UnpackEngine() || !LoadEngine()) {
+    if (!UnpackEngine()) {
+        return FailStartup(commandLineMode);
+    }
+    // Nothing of what was unpacked runs or reaches a device unless it is what the build carried.
+    if (const wchar_t* damaged = CheckCarriedBlobs()) {
+        return FailStartup(commandLineMode, damaged);
+    }
+    if (!LoadEngine()) {
         return FailStartup(commandLineMode);
     }
     if (commandLineMode) {
@@ -184,6 +194,43 @@ bool CVortaFWUpdateToolUIApp::UnpackEngine() {
     return true;
 }
 
+const wchar_t* CVortaFWUpdateToolUIApp::CheckCarriedBlobs() {
+    // The engine as written is what dlopen will load; the image is checked in the executable
+    // once here, so that every later ExtractAndLoadImage copies bytes known to be right.
+    const struct {
+        std::wstring_view type;
+        int number;
+        const char* what;
+        const wchar_t* damagedKey;
+    } checks[] = {
+        {kBlobTypeDll, kBlobEngine, "engine library", L"STR-310"},
+        {kBlobTypeUpdateFile, kBlobUpdateImage, "update image", L"STR-311"},
+    };
+    for (const auto& check : checks) {
+        const CarriedBlob* blob = FindCarriedBlob(check.type, check.number);
+        if (blob == nullptr || blob->sha256.empty()) {
+            continue;  // nothing recorded (a test's table); a missing image fails where it is used
+        }
+        int error = 0;
+        const std::optional<std::string> actual =
+            check.number == kBlobEngine ? FileSha256(m_pEngineFile->GetWrittenPath(), error)
+                                        : CarriedBytesSha256(blob->bytes, error);
+        if (!actual) {
+            m_strStartupFailure = "could not read the carried " + std::string(check.what) +
+                                  " to check it (" + std::strerror(error) + ")";
+            return L"STR-300";
+        }
+        if (*actual != blob->sha256) {
+            m_strStartupFailure = "the " + std::string(check.what) +
+                                  " carried in the executable is damaged (its SHA-256 is " +
+                                  *actual + ", the build recorded " + std::string(blob->sha256) +
+                                  "); get a new copy of the tool";
+            return check.damagedKey;
+        }
+    }
+    return nullptr;
+}
+
 bool CVortaFWUpdateToolUIApp::LoadEngine() {
     const fs::path path = CFilePath::GetInstance().GetPath(L"dll");
     m_hEngineModule = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -214,12 +261,12 @@ bool CVortaFWUpdateToolUIApp::LoadEngine() {
     return true;
 }
 
-bool CVortaFWUpdateToolUIApp::FailStartup(bool commandLineMode) {
+bool CVortaFWUpdateToolUIApp::FailStartup(bool commandLineMode, const wchar_t* textKey) {
     // The texts come from the carried blob in memory when the string file could not be written.
     if (!m_bStringsLoaded) {
         LoadLanguageFromMemory(m_nLanguageNumber);
     }
-    const std::wstring text = CUIStringTable::GetInstance().GetText(L"STR-300");
+    const std::wstring text = CUIStringTable::GetInstance().GetText(textKey);
     // The exit code and the record or message box below tell the same when standard error cannot
     // take the line.
     static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: failed to start: %s\n",

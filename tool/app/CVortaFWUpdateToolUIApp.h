@@ -13,10 +13,12 @@
 namespace talbo::tesk::vorta {
 
 // The application object: start-up in a fixed order (language, licence, command-line decision,
-// start conditions, engine unpack and load, entry points), the command-line run or the wizard,
-// and a teardown that leaves no written file behind. A start-up that cannot prepare the engine
-// ends with kExitStartupFailed, says so (a line on standard error, and a log record on the
-// command line or a message box in the wizard) and never runs a mode. From the start of Run on,
+// start conditions, engine unpack, the check of the carried engine and image against the
+// digests the build recorded, engine load, entry points), the command-line run or the wizard,
+// and a teardown that leaves no written file behind. A start-up that cannot prepare the engine,
+// or finds the engine or the image damaged, ends with kExitStartupFailed, says so (a line on
+// standard error, and a log record on the command line or a message box in the wizard) and
+// never runs a mode, so no device is contacted. From the start of Run on,
 // SIGINT, SIGTERM and SIGHUP are caught (Signals()) so that both modes end through teardown.
 class CVortaFWUpdateToolUIApp {
 public:
@@ -62,9 +64,15 @@ private:
     void LoadLanguageFromMemory(int number);
     bool CheckStartConditions(bool commandLineMode);
     bool UnpackEngine();
+    // Compares the engine file written by UnpackEngine and the carried image with the SHA-256
+    // the build recorded for them. Null when both match (or nothing was recorded); otherwise
+    // the key of the text that says what is damaged (or "STR-300" when a digest could not be
+    // taken), with m_strStartupFailure set.
+    const wchar_t* CheckCarriedBlobs();
     bool LoadEngine();
-    // Ends start-up with kExitStartupFailed, naming m_strStartupFailure; always false.
-    bool FailStartup(bool commandLineMode);
+    // Ends start-up with kExitStartupFailed, naming m_strStartupFailure on standard error and
+    // giving the text of textKey in the record or the message box; always false.
+    bool FailStartup(bool commandLineMode, const wchar_t* textKey = L"STR-300");
 
     static inline CVortaFWUpdateToolUIApp* current = nullptr;
 

@@ -19,4 +19,9 @@ const CarriedBlob* FindCarriedBlob(std::wstring_view type, int number) {
     return nullptr;
 }
 
+std::string_view CarriedImageSha256() {
+    const CarriedBlob* image = FindCarriedBlob(kBlobTypeUpdateFile, kBlobUpdateImage);
+    return image != nullptr ? image->sha256 : std::string_view();
+}
+
 }  // namespace talbo::tesk::vorta

@@ -66,8 +66,12 @@ std::string VersionText() {
     const std::wstring image = CarriedImageVersion();
     const CarriedBlob* engine = FindCarriedBlob(kBlobTypeDll, kBlobEngine);
     std::string text = "VortaFWUpdateTool " VORTA_TOOL_VERSION "\n";
-    text += "update image " +
-            (image.empty() ? std::string("(none)") : common::AsciiToNarrow(image)) + "\n";
+    text +=
+        "update image " + (image.empty() ? std::string("(none)") : common::AsciiToNarrow(image));
+    if (const std::string_view digest = CarriedImageSha256(); !digest.empty()) {
+        text += ", SHA-256 " + std::string(digest);
+    }
+    text += "\n";
     text += "engine VortaFWUpdateModule.so " +
             std::string(engine != nullptr ? VORTA_TOOL_VERSION : "(none)") + "\n";
     return text;

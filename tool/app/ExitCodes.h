@@ -14,7 +14,7 @@ inline constexpr int kExitTestFailed = -100;
 // The rewrite could not start, failed on the device, or the run was interrupted.
 inline constexpr int kExitRewriteFailed = -200;
 // The temporary folder, a carried file other than the image, or the engine could not be
-// prepared.
+// prepared, or the carried engine or image is not what the build recorded.
 inline constexpr int kExitStartupFailed = -300;
 
 // How severe a run's code is, for the one code of a batch of runs: -300, -200, -100, 2, 1, 0

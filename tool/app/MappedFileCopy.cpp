@@ -62,30 +62,39 @@ std::optional<SMappedRegion> FindMapping(std::uintptr_t begin, std::uintptr_t en
 
 }  // namespace
 
-std::size_t CopyMappedBytes(std::span<const std::uint8_t> bytes, int outFd) {
+int OpenMappedFile(std::span<const std::uint8_t> bytes, off_t& offset) {
     if (bytes.empty()) {
-        return 0;
+        return -1;
     }
     const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
     const std::optional<SMappedRegion> region = FindMapping(begin, begin + bytes.size());
     if (!region) {
-        return 0;
+        return -1;
     }
-    const int inFd = ::open(region->path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (inFd < 0) {
-        return 0;
+    const int fd = ::open(region->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
     }
     // The path may meanwhile name another file (an upgrade replaced the executable).
     struct stat info {};
-    if (::fstat(inFd, &info) != 0 || info.st_ino != region->inode ||
-        info.st_dev != region->device) {
-        ::close(inFd);
+    if (::fstat(fd, &info) != 0 || info.st_ino != region->inode || info.st_dev != region->device) {
+        ::close(fd);
+        return -1;
+    }
+    offset = region->offset;
+    return fd;
+}
+
+std::size_t CopyMappedBytes(std::span<const std::uint8_t> bytes, int outFd) {
+    off_t offset = 0;
+    const int inFd = OpenMappedFile(bytes, offset);
+    if (inFd < 0) {
         return 0;
     }
     std::size_t copied = 0;
     bool useSendfile = false;
     while (copied < bytes.size()) {
-        off_t from = region->offset + static_cast<off_t>(copied);
+        off_t from = offset + static_cast<off_t>(copied);
         const std::size_t rest = bytes.size() - copied;
         const ssize_t n = useSendfile ? ::sendfile(outFd, inFd, &from, rest)
                                       : ::copy_file_range(inFd, &from, outFd, nullptr, rest, 0);

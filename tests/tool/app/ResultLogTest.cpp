@@ -63,14 +63,16 @@ TEST_F(ResultLogTest, WrapsAfter999AndOverwritesThatDaysFirstRecord) {
     EXPECT_EQ(Value(L"2013/05/21-001", L"Result"), L"1");
 }
 
-// A batch's section: Result and Detail first, then one key per device in the order given. A
-// device whose name only differs in case from an earlier key keeps its own line, and the run's
-// Result is never replaced by it.
+// A batch's section: Result and Detail first, then the image's digest, then one key per device
+// in the order given. A device whose name only differs in case from an earlier key keeps its
+// own line, and the run's Result is never replaced by it.
 TEST_F(ResultLogTest, BatchSectionHasAKeyPerDevice) {
+    const std::string digest(64, 'e');
     tv::CResultLog::WriteDated(path, -200, L"Failed to rewrite - printing.", L"2013/05/21",
-                               {{L"device-1", L"0 Success"},
-                                {L"printer-2", L"-200 Failed to rewrite - printing."},
-                                {L"result", L"1 Success - no need to rewrite"}});
+                               tv::CResultLog::WithImageDigest(
+                                   digest, {{L"device-1", L"0 Success"},
+                                            {L"printer-2", L"-200 Failed to rewrite - printing."},
+                                            {L"result", L"1 Success - no need to rewrite"}}));
     EXPECT_EQ(Value(L"2013/05/21-000", L"Result"), L"-200");
     EXPECT_EQ(Value(L"2013/05/21-000", L"Detail"), L"Failed to rewrite - printing.");
     EXPECT_EQ(Value(L"2013/05/21-000", L"device-1"), L"0 Success");
@@ -78,6 +80,14 @@ TEST_F(ResultLogTest, BatchSectionHasAKeyPerDevice) {
     const auto text = vc::ReadWholeFile(path);
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("result=1 Success - no need to rewrite\r\n"), std::string::npos);
+    EXPECT_NE(text->find("Detail=Failed to rewrite - printing.\r\nImageSHA256=" + digest +
+                         "\r\ndevice-1=0 Success\r\n"),
+              std::string::npos)
+        << *text;
+    // Without a recorded digest a record has no such key rather than an empty one.
+    tv::CResultLog::WriteDated(path, 0, L"Success", L"2013/05/21",
+                               tv::CResultLog::WithImageDigest({}));
+    EXPECT_EQ(Value(L"2013/05/21-001", L"ImageSHA256"), L"<none>");
 }
 
 TEST_F(ResultLogTest, ConcurrentWritersNeverLoseARecord) {

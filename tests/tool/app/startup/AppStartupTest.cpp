@@ -196,7 +196,8 @@ TEST_F(AppStartupTest, SecondInstanceIsRefusedAndRaisesTheFirst) {
 
 // Every way start-up can fail to prepare the engine ends the same way: exit -300, one line on
 // standard error naming what failed, and the "STR-300" text (read from the carried strings in
-// memory, so it exists even when nothing can be written) in a record or a message box.
+// memory, so it exists even when nothing can be written) in a record or a message box; an
+// engine or image that is not what the build carried says which of the two is damaged instead.
 TEST_F(AppStartupTest, StartUpThatCannotPrepareTheEngineFailsAndSaysWhy) {
     const std::wstring english = L"Failed to start - the tool could not prepare its engine.";
     const std::wstring japanese =
@@ -206,6 +207,27 @@ TEST_F(AppStartupTest, StartUpThatCannotPrepareTheEngineFailsAndSaysWhy) {
     const auto blockPath = [](const wchar_t* name) {
         return [name](std::vector<tv::CarriedBlob>&) {
             std::ofstream(tv::CFilePath::GetInstance().GetPath(name)) << "in the way";
+        };
+    };
+    const std::wstring damagedEngine =
+        L"Failed to start - the engine carried in this tool is damaged. Get a new copy of the "
+        L"tool.";
+    const std::wstring damagedImage =
+        L"Failed to start - the update image carried in this tool is damaged. Get a new copy of "
+        L"the tool.";
+    const std::wstring damagedImageJapanese =
+        L"起動できませんでした - ツールに含まれるアップデートイメージが破損しています。"
+        L"ツールを入手し直してください。";
+    // The bytes are intact; the build's record says otherwise, as for a flipped bit.
+    const auto recordWrongDigest = [](int number) {
+        return [number](std::vector<tv::CarriedBlob>& blobs) {
+            for (tv::CarriedBlob& blob : blobs) {
+                if (blob.number == number) {
+                    blob.sha256 =
+                        "00000000000000000000000000000000"
+                        "00000000000000000000000000000000";
+                }
+            }
         };
     };
     const struct {
@@ -243,6 +265,15 @@ TEST_F(AppStartupTest, StartUpThatCannotPrepareTheEngineFailsAndSaysWhy) {
         {"strings not carried at all", "C.UTF-8", L"device-1.invalid",
          [](std::vector<tv::CarriedBlob>& blobs) { blobs = TheBlobs().Table(false); },
          "the executable does not carry the interface strings", std::nullopt},
+        {"engine differs from the digest the build recorded", "C.UTF-8", L"device-1.invalid",
+         recordWrongDigest(tv::kBlobEngine),
+         "the engine library carried in the executable is damaged", damagedEngine},
+        {"image differs from the digest the build recorded, Japanese", "ja_JP.UTF-8",
+         L"device-1.invalid", recordWrongDigest(tv::kBlobUpdateImage),
+         "the update image carried in the executable is damaged", damagedImageJapanese},
+        {"wizard: image differs from the digest the build recorded", "C.UTF-8", L"",
+         recordWrongDigest(tv::kBlobUpdateImage),
+         "the update image carried in the executable is damaged", damagedImage},
         {"wizard: engine does not load", "C.UTF-8", L"",
          [&](std::vector<tv::CarriedBlob>& blobs) {
              for (tv::CarriedBlob& blob : blobs) {
