@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -34,8 +35,10 @@ std::string TimeText(std::chrono::system_clock::time_point when) {
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char text[64];  // room for any year the type can hold, not only four digits
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+    // The buffer holds any year, so the text is never cut.
+    static_cast<void>(std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                                    utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                                    utc.tm_min, utc.tm_sec, millis));
     return text;
 }
 
@@ -185,7 +188,8 @@ void CDeviceTrace::OnExchange(const SExchangeRecord& record) noexcept {
         }
         line["status"] = record.status ? Json(*record.status) : Json(nullptr);
         line["responses"] = record.statuses;
-        line["duration_ms"] = static_cast<double>(record.duration.count() / 100) / 10.0;
+        line["duration_ms"] =
+            std::floor(static_cast<double>(record.duration.count()) / 100.0) / 10.0;
         line["request_bytes"] = record.requestBytes;
         line["bytes_sent"] = record.bytesSent;
         line["resends"] = record.resends;

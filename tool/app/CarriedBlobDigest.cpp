@@ -39,7 +39,7 @@ public:
         }
         static constexpr char kDigits[] = "0123456789abcdef";
         std::string hex;
-        hex.reserve(size * 2U);
+        hex.reserve(static_cast<std::size_t>(size) * 2U);
         for (unsigned int i = 0; i < size; ++i) {
             hex.push_back(kDigits[digest[i] >> 4U]);
             hex.push_back(kDigits[digest[i] & 0x0FU]);

@@ -12,7 +12,7 @@ namespace {
 
 // The header ends at the separator byte; an image whose first 64 KiB hold none has no header
 // worth reading.
-constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+constexpr std::size_t kMaxHeaderBytes = std::size_t{64} * 1024;
 constexpr std::uint8_t kHeaderSeparator = 0xFF;
 
 constexpr const char* kUsage =
