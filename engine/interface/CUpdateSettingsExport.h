@@ -48,6 +48,11 @@ public:
     // runs (or the model is being changed). The setting stays for later jobs.
     virtual bool SetStopAfterFailures(int failures) = 0;
     virtual int GetStopAfterFailures() = 0;
+
+    // How many devices of the running job, or of the last one once it has ended, ended in a
+    // failure that counts towards the stop setting (0 after a communication test). A host that
+    // runs a rollout as several jobs adds these up and gives each job what is still allowed.
+    virtual int GetCountedFailures() = 0;
 };
 
 }  // namespace talbo::tesk::vorta

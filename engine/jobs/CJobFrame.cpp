@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/model/CStopSignal.h"
@@ -31,6 +32,7 @@ void CJobFrame::StopAndJoin() noexcept {
     if (worker.joinable()) {
         worker.join();
     }
+    pool.Shutdown();
 }
 
 bool CJobFrame::Stopping() const {
@@ -88,9 +90,8 @@ bool CJobFrame::Start(EJobState kind, const std::function<bool()>& prepare,
 }
 
 void CJobFrame::Finish() noexcept {
-    // The job's runner threads are gone and with them their use of the allocator's arenas; give
-    // what they freed back to the system, or a host that runs job after job (the wizard, a
-    // playbook) grows by the arenas' free space each time.
+    // The job's runners are idle; give what they freed back to the system, or a host that runs
+    // job after job (the wizard, a playbook) keeps the arenas' free space of its largest job.
     static_cast<void>(::malloc_trim(0));
     if (endDelay.count() > 0) {
         static_cast<void>(model->JobStop().SleepFor(endDelay));
@@ -129,6 +130,11 @@ void CJobFrame::CountFailure() {
     if (failureLimit > 0 && failures >= failureLimit && !draining) {
         DrainLocked();
     }
+}
+
+int CJobFrame::CountedFailures() const {
+    const std::lock_guard<std::mutex> guard(runLock);
+    return failures;
 }
 
 void CJobFrame::DrainLocked() {
@@ -176,18 +182,7 @@ void CJobFrame::RunTargets(const std::vector<std::wstring>& list, std::size_t ru
             model->EndDeviceTrace(list[*next], Stopping());
         }
     };
-    std::vector<std::thread> threads;
-    try {
-        for (std::size_t index = 1; index < runners; ++index) {
-            threads.emplace_back(runner, index);
-        }
-    } catch (...) {
-        // Fewer runners than asked for: those that started, and this one, share the devices.
-    }
-    runner(0);
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    pool.Run(std::max<std::size_t>(runners, 1), runner);
 }
 
 }  // namespace talbo::tesk::vorta

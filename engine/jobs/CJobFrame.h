@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/interface/CUpdateSettingsExport.h"
+#include "engine/jobs/CRunnerPool.h"
 
 namespace talbo::tesk::vorta {
 
@@ -59,7 +60,8 @@ public:
     // prepare, while the token is held; every Start clears it before prepare.
     void SetFailureLimit(int failures) noexcept;
 
-    // Raises the model's stop signal and joins the worker (the library is being unloaded);
+    // Raises the model's stop signal and joins the worker and the runners (the library is
+    // being unloaded);
     // every wait of the job ends within a second.
     void StopAndJoin() noexcept;
 
@@ -68,7 +70,7 @@ public:
 
     // Calls run (runner index, target) for every target in order, on as many runners as
     // asked (at least one), each followed by the end of the target's trace: runner 0 is the
-    // calling thread, the others are threads made here and joined before this returns. A
+    // calling thread, the others are the frame's pool, kept from job to job. A
     // target starts when a free runner takes it; after a drain no runner takes one, and each
     // target never taken is passed to notStarted at once (on the draining thread, under the
     // frame's lock, so no runner can start it meanwhile). After the stop signal no target is
@@ -78,6 +80,8 @@ public:
 
     // A device of the running job ended in a failure that counts towards the limit.
     void CountFailure();
+    // The failures counted in the running job, or in the last one once it has ended.
+    int CountedFailures() const;
 
 private:
     // The index of the next target to start, or none when the job is drained or stopped.
@@ -90,13 +94,14 @@ private:
     CUpdateModelIF* model;
     std::chrono::milliseconds endDelay{0};
     std::thread worker;
+    CRunnerPool pool;
     // Held by Start from the token to the new state, and by Finish from the token to Idle, so
     // that a job that ends never turns the state of the next one to Idle.
     std::mutex startLock;
     std::atomic<EJobState> state{EJobState::Idle};
 
     // What the runners share; runLock guards all of it.
-    std::mutex runLock;
+    mutable std::mutex runLock;
     bool draining = false;
     const std::vector<std::wstring>* targets = nullptr;  // of the RunTargets in progress
     std::size_t nextTarget = 0;

@@ -53,6 +53,14 @@ EJobState CJobSettings::GetJobState() {
     return state == EJobState::Updating && inquiry.IsOpen() ? EJobState::AwaitingAnswer : state;
 }
 
+int CJobSettings::GetCountedFailures() {
+    try {
+        return frame.CountedFailures();
+    } catch (...) {
+        return 0;
+    }
+}
+
 bool CJobSettings::StopStartingDevices() {
     try {
         return frame.StopStarting();

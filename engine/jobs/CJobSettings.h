@@ -25,6 +25,7 @@ public:
     bool StopStartingDevices() override;
     bool SetStopAfterFailures(int failures) override;
     int GetStopAfterFailures() override { return stopAfterFailures.load(); }
+    int GetCountedFailures() override;
 
 private:
     // Stores value into setting while holding the busy token; false when a job holds it.

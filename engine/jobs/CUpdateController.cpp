@@ -12,7 +12,7 @@
 #include "engine/jobs/CSimpleState.h"
 #include "engine/jobs/CUpdateState.h"
 #include "engine/jobs/CVersionConfirmation.h"
-#include "engine/jobs/CVersionDecision.h"
+#include "common/VersionDecision.h"
 #include "engine/jobs/ResultNames.h"
 #include "engine/model/CDeviceTrace.h"
 #include "engine/model/CStopSignal.h"
@@ -253,12 +253,12 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
         const std::wstring startName = start != startPoints.end() ? start->second : L"1";
         model->SetDeviceValue(target, L"afterversion", imageVersion);
         const std::wstring version = model->GetDeviceValue(target, L"version");
-        if (CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion, version)) {
+        if (common::CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion, version)) {
             ReportUpdateProgress(kResultSameVersion, target);
             SetPhase(target, L"");
             return;
         }
-        if (CVersionDecision::IsDeviceNewer(imageVersion, version)) {
+        if (common::CVersionDecision::IsDeviceNewer(imageVersion, version)) {
             SetPhase(target, L"");
             const std::wstring decision = ResolveDowngrade(target);
             if (Stopping()) {

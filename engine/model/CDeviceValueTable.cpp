@@ -42,8 +42,14 @@ void CDeviceValueTable::Set(const std::wstring& key, const std::wstring& value) 
 }
 
 void CDeviceValueTable::ReleaseRetired() noexcept {
-    // The list's own room is kept: the next job retires about as many texts again.
-    retired.clear();
+    // The list's room goes too: how many texts a job retires depends on when the host happened
+    // to read, so a kept room would grow to the largest count any job ever reached.
+    std::vector<std::unique_ptr<CStoredText>>().swap(retired);
+    // No pointer lent before this moment is read any more, so the current texts may again be
+    // overwritten in place until they are lent anew.
+    for (auto& [key, stored] : values) {
+        stored->lent = false;
+    }
 }
 
 }  // namespace talbo::tesk::vorta

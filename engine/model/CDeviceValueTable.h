@@ -38,9 +38,8 @@ public:
     // allocation failure (std::bad_alloc) the table is as it was.
     void Set(const std::wstring& key, const std::wstring& value);
 
-    // Frees every retired text, which ends the life of every pointer Lend gave out for a text
-    // that has been overwritten since. The current texts stay where they are, lent or not: a
-    // text lent now stays readable until it is overwritten and released in turn.
+    // Ends the life of every pointer Lend gave out so far: frees every retired text, and lets
+    // the current ones, which stay where they are, be overwritten in place until lent again.
     void ReleaseRetired() noexcept;
 
     // Texts kept alive only because they were lent before being overwritten.

@@ -45,7 +45,7 @@ protected:
                                                {"app-name", "Print"}}};
         const nlohmann::json slowAtPart3 = {
             {{"on", "Update"}, {"part", 3}, {"action", "delay"}, {"ms", 5000}}};
-        const nlohmann::json fleet = {
+        nlohmann::json fleet = {
             {"defaults", {{"restart-ms", 200}}},
             {"devices",
              {{{"host", "cl-old.invalid"}},
@@ -68,6 +68,19 @@ protected:
               {{"host", "b-gone.invalid"}, {"faults", {{{"action", "no-comeback"}}}}},
               {{"host", "b-printing.invalid"}, {"faults", printsAtPart8}},
               {{"host", "b-midway.invalid"}, {"faults", slowAtPart3}}}}};
+        // A fleet for rollouts: good devices, devices whose rewrite fails once it has begun
+        // (a failure that counts), and one that prints for its first two tests.
+        const nlohmann::json refusesPart3 = {
+            {{"on", "Update"}, {"part", 3}, {"action", "refuse"}, {"reason", "InvalidFile"}}};
+        for (int i = 1; i <= 15; ++i) {
+            fleet["devices"].push_back({{"host", "r-ok-" + std::to_string(i) + ".invalid"}});
+            fleet["devices"].push_back(
+                {{"host", "r-bad-" + std::to_string(i) + ".invalid"}, {"faults", refusesPart3}});
+        }
+        fleet["devices"].push_back(
+            {{"host", "r-busy.invalid"},
+             {"faults",
+              {{{"on", "GetInformation"}, {"action", "busy"}, {"app-name", "Print"}, {"times", 2}}}}});
         sim = std::make_unique<SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
@@ -90,6 +103,9 @@ protected:
             ::setenv("VORTA_REBOOT_FIRST_WAIT_MS", "150", 1);
             ::setenv("VORTA_REBOOT_RETRY_WAIT_MS", "100", 1);
             ::setenv("VORTA_REBOOT_RETRY_MAX", "20", 1);
+            for (const auto& [name, value] : environment) {
+                ::setenv(name.c_str(), value.c_str(), 1);
+            }
             const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (fd >= 0) {
                 ::dup2(fd, STDERR_FILENO);
@@ -228,6 +244,8 @@ protected:
     }
     bool HasLog() const { return fs::exists(folder.Path() / "VortaFWUpdateTool.log"); }
 
+    // Variables the next started tools get besides the usual ones.
+    std::map<std::string, std::string> environment;
     TempFolder folder;
     fs::path tool;
     fs::path tmp;
@@ -651,4 +669,258 @@ TEST_F(ToolCommandLine, StopSignalsEndABatchAndEveryUnfinishedDeviceIsInterrupte
         EXPECT_EQ(TakeDeviceLines(), (DeviceLines{{"b-midway.invalid", {-200, kInterrupted}}}));
         EXPECT_EQ(Narrow(LastRecordValue(L"b-midway.invalid")), "-200 " + kInterrupted);
     }
+}
+
+namespace {
+
+std::string Hosts(const std::string& prefix, int from, int to) {
+    std::string list;
+    for (int i = from; i <= to; ++i) {
+        list += prefix + std::to_string(i) + ".invalid\n";
+    }
+    return list;
+}
+
+// The JSON lines of a run on standard output; removes the file.
+std::vector<nlohmann::json> TakeJsonLines(const fs::path& folder) {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(folder / "stdout.txt");
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(lines.back()["schema"], 1) << line;
+    }
+    fs::remove(folder / "stdout.txt");
+    return lines;
+}
+
+// RFC 4180 as a spreadsheet reads it: quoted fields with doubled quotes, CR LF rows.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().push_back(std::exchange(field, {}));
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows.back().push_back(std::exchange(field, {}));
+            rows.emplace_back();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    rows.pop_back();  // after the last CR LF
+    return rows;
+}
+
+// The position in the simulator's log of host's first request of a kind (SIZE_MAX: none) and
+// of its last request of any kind.
+std::pair<std::size_t, std::size_t> RequestSpan(const std::vector<nlohmann::json>& log,
+                                                const std::string& host,
+                                                const std::string& firstKind) {
+    std::size_t first = SIZE_MAX;
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (TextOf(log[i], "device") != host) {
+            continue;
+        }
+        last = i;
+        if (first == SIZE_MAX && TextOf(log[i], "request") == firstKind) {
+            first = i;
+        }
+    }
+    return {first, last};
+}
+
+}  // namespace
+
+// Waves run one after the other, each only when the one before has ended; a failed canary
+// leaves every other device untouched, each with its "not started" line.
+TEST_F(ToolCommandLine, WavesRunInOrderAndAFailedCanaryStopsTheRollout) {
+    EXPECT_EQ(Run({ListArgument("canary.txt", "r-bad-1.invalid\n" + Hosts("r-ok-", 1, 4)),
+                   "--waves", "1,50%", "-j2"}),
+              Status(-200));
+    const DeviceLines lines = TakeDeviceLines();
+    ASSERT_EQ(lines.size(), 5U);
+    EXPECT_EQ(lines.at("r-bad-1.invalid").first, -200);
+    const std::string notStarted = "Not rewritten - the run was stopped before this device was started.";
+    for (int i = 1; i <= 4; ++i) {
+        const std::string host = "r-ok-" + std::to_string(i) + ".invalid";
+        EXPECT_EQ(lines.at(host), (std::pair<int, std::string>{-200, notStarted})) << host;
+        EXPECT_FALSE(HasRequest(host, "ChangeMode", 1)) << host;
+        for (const auto& request : sim->Requests(host)) {
+            const std::string kind = TextOf(request, "request");
+            EXPECT_TRUE(kind == "priming" || kind == "GetInformation") << request;
+        }
+    }
+    const std::string stopped = "Rollout stopped after 1 failed device(s); the devices not "
+                                "started were not touched.";
+    EXPECT_EQ(Narrow(LastRecordValue(L"Detail")), stopped);
+    EXPECT_NE(StandardError().find(stopped), std::string::npos) << StandardError();
+
+    EXPECT_EQ(Run({ListArgument("waves.txt", Hosts("r-ok-", 5, 8)), "--waves", "1,50%", "-j4",
+                   "--json"}),
+              Status(0));
+    const std::vector<nlohmann::json> json = TakeJsonLines(folder.Path());
+    ASSERT_EQ(json.size(), 5U);
+    const std::map<std::string, int> waves = {{"r-ok-5.invalid", 1},
+                                              {"r-ok-6.invalid", 2},
+                                              {"r-ok-7.invalid", 3},
+                                              {"r-ok-8.invalid", 3}};
+    for (std::size_t i = 0; i + 1 < json.size(); ++i) {
+        EXPECT_EQ(json[i]["wave"], waves.at(json[i]["host"])) << json[i];
+    }
+    EXPECT_EQ(json.back()["type"], "summary");
+    EXPECT_EQ(json.back()["waves_run"], 3);
+    // Every device of a wave has had its last request before the next wave's first rewrite
+    // request.
+    const std::vector<nlohmann::json> log = sim->Requests();
+    for (const auto& [early, earlyWave] : waves) {
+        for (const auto& [late, lateWave] : waves) {
+            if (lateWave > earlyWave) {
+                EXPECT_LT(RequestSpan(log, early, "ChangeMode").second,
+                          RequestSpan(log, late, "ChangeMode").first)
+                    << early << " before " << late;
+            }
+        }
+    }
+}
+
+// With --max-failures 2 no device starts after the second counted failure, however many run at
+// once, and every device ends with a line; test failures do not count.
+TEST_F(ToolCommandLine, StopRuleIsExactAtOneAndEightAtATime) {
+    const struct {
+        int atATime;
+        std::string list;
+        int started;  // at most, at -j8: the eight at once and the one after the first failure
+    } cases[] = {
+        // Each case has devices of its own: a device refused once has an unfinished update.
+        {1, "nobody.invalid\n" + Hosts("r-bad-", 1, 5), 2},
+        {8, Hosts("r-bad-", 6, 15), 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.atATime);
+        EXPECT_EQ(Run({ListArgument("bad.txt", c.list), "--max-failures", "2",
+                       "-j" + std::to_string(c.atATime)}),
+                  Status(-200));
+        const DeviceLines lines = TakeDeviceLines();
+        EXPECT_EQ(lines.size(), static_cast<std::size_t>(std::count(c.list.begin(), c.list.end(), '\n')));
+        int started = 0;
+        for (const auto& [host, line] : lines) {
+            if (host == "nobody.invalid") {
+                EXPECT_EQ(line.first, -100);
+                continue;
+            }
+            const bool touched = HasRequest(host, "ChangeMode", 1);
+            started += touched ? 1 : 0;
+            EXPECT_EQ(line.second == "Not rewritten - the run was stopped before this device was started.", !touched) << host;
+            EXPECT_EQ(line.first, -200) << host;
+        }
+        if (c.atATime == 1) {
+            EXPECT_EQ(started, 2);
+        } else {
+            EXPECT_GE(started, 8);
+            EXPECT_LE(started, c.started);
+        }
+        EXPECT_EQ(Narrow(LastRecordValue(L"Detail")),
+                  "Rollout stopped after 2 failed device(s); the devices not started were not "
+                  "touched.");
+    }
+}
+
+// A dry run tests every device and says what the rollout would do and in which wave; it sends
+// nothing but the tests and writes no record.
+TEST_F(ToolCommandLine, DryRunSendsNothingButTests) {
+    EXPECT_EQ(Run({ListArgument("dry.txt",
+                                "r-ok-1.invalid\nr-ok-2.invalid\nb-newer.invalid\nb-same.invalid\n"
+                                "b-busy.invalid\n"),
+                   "--dry-run", "--waves", "1,100%"}),
+              Status(-100));
+    const DeviceLines expected = {
+        {"r-ok-1.invalid", {0, "would rewrite (wave 1)"}},
+        {"r-ok-2.invalid", {0, "would rewrite (wave 2)"}},
+        {"b-newer.invalid", {0, "newer firmware, would skip (wave 1)"}},
+        {"b-same.invalid", {0, "already current, would leave alone (wave 1)"}},
+        {"b-busy.invalid", {-100, "Failed to rewrite - printing."}},
+    };
+    EXPECT_EQ(TakeDeviceLines(), expected);
+    for (const auto& request : sim->Requests()) {
+        const std::string kind = TextOf(request, "request");
+        EXPECT_TRUE(kind == "priming" || kind == "GetInformation") << request;
+    }
+    EXPECT_FALSE(HasLog());
+    EXPECT_EQ(Run({"r-ok-1.invalid", "--dry-run", "-d"}), Status(0));
+    EXPECT_EQ(TakeDeviceLines(), (DeviceLines{{"r-ok-1.invalid", {0, "would rewrite"}}}));
+    EXPECT_FALSE(HasLog());
+}
+
+// The JSON lines and the CSV report say what the log says, device by device.
+TEST_F(ToolCommandLine, JsonLinesAndCsvReportAgreeWithTheLog) {
+    const fs::path report = folder.Path() / "report.csv";
+    EXPECT_EQ(Run({ListArgument("mixed.txt", "r-ok-9.invalid\nb-newer.invalid\nnobody.invalid\n"),
+                   "--json", "--report", report.string(), "-j2"}),
+              Status(-100));
+    const std::vector<nlohmann::json> json = TakeJsonLines(folder.Path());
+    ASSERT_EQ(json.size(), 4U);
+    const nlohmann::json& summary = json.back();
+    EXPECT_EQ(summary["type"], "summary");
+    EXPECT_EQ(summary["exit_code"], -100);
+    EXPECT_EQ(summary["devices"], 3);
+    EXPECT_EQ(summary["outcomes"]["0"], 1);
+    EXPECT_EQ(summary["image_version"], "Ver.3.01TC");
+    EXPECT_EQ(summary["image_sha256"].get<std::string>().size(), 64U);
+    const std::vector<std::vector<std::string>> csv = ParseCsv(ReadFile(report));
+    ASSERT_EQ(csv.size(), 4U);
+    EXPECT_EQ(csv[0][0], "host");
+    std::map<std::string, std::vector<std::string>> rows;
+    for (std::size_t i = 1; i < csv.size(); ++i) {
+        ASSERT_EQ(csv[i].size(), csv[0].size());
+        rows[csv[i][0]] = csv[i];
+    }
+    for (std::size_t i = 0; i + 1 < json.size(); ++i) {
+        const nlohmann::json& device = json[i];
+        const std::string host = device["host"];
+        SCOPED_TRACE(host);
+        const std::vector<std::string>& row = rows.at(host);
+        for (std::size_t column = 1; column < csv[0].size(); ++column) {
+            const nlohmann::json& value = device[csv[0][column]];
+            EXPECT_EQ(row[column], value.is_null()     ? ""
+                                   : value.is_string() ? value.get<std::string>()
+                                                       : value.dump())
+                << csv[0][column];
+        }
+        EXPECT_EQ(Narrow(LastRecordValue(vc::DecodeUtf8(host).value())),
+                  std::to_string(device["outcome"].get<int>()) + " " +
+                      device["result"].get<std::string>());
+    }
+    EXPECT_EQ(rows.at("r-ok-9.invalid")[3], "Ver.3.01TC");  // read back after the rewrite
+    EXPECT_EQ(rows.at("b-newer.invalid")[3], "");
+}
+
+// A device printing for its first two tests is tested again while the others go on, and
+// rewritten once it is free; without --retry-busy it ends busy at once.
+TEST_F(ToolCommandLine, BusyDeviceIsRetriedUntilItIsFree) {
+    environment["VORTA_RETRY_BUSY_INTERVAL_MS"] = "300";
+    EXPECT_EQ(Run({ListArgument("busy.txt", "r-busy.invalid\nr-ok-10.invalid\n"), "--retry-busy",
+                   "1", "--json"}),
+              Status(0));
+    const std::vector<nlohmann::json> json = TakeJsonLines(folder.Path());
+    ASSERT_EQ(json.size(), 3U);
+    EXPECT_EQ(json[0]["host"], "r-ok-10.invalid");  // not held up by the busy one
+    EXPECT_EQ(json[1]["host"], "r-busy.invalid");
+    EXPECT_EQ(json[1]["outcome"], 0);
+    EXPECT_EQ(json[1]["test_attempts"], 3);
+    EXPECT_EQ(Run({"r-busy.invalid"}), Status(1));  // rewritten already: nothing to do
 }

@@ -1,26 +1,27 @@
 #include "tool/app/CBatchRun.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "common/DeviceListFile.h"
 #include "common/Utf8.h"
-#include "engine/interface/ResultCodes.h"
+#include "engine/interface/CUpdateModelExport.h"
+#include "engine/interface/CUpdateSettingsExport.h"
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
+#include "tool/app/CommandLineHelp.h"
+#include "tool/app/DeviceReport.h"
 #include "tool/app/ExitCodes.h"
-#include "tool/app/StopSignals.h"
+#include "tool/app/SessionDriver.h"
 
 namespace talbo::tesk::vorta {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollInterval = std::chrono::milliseconds(250);
 
 std::string Narrow(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
@@ -38,17 +39,22 @@ void SayOnStandardError(const std::string& text) {
     Put(stderr, "VortaFWUpdateTool: " + text + "\n");
 }
 
-int TakeSignals(CVortaFWUpdateToolUIApp& app) {
-    StopSignals* signals = app.Signals();
-    return signals != nullptr ? signals->Take() : 0;
-}
-
 }  // namespace
 
-CBatchRun::CBatchRun(std::wstring listFile, std::wstring policy, int devicesAtATime, std::FILE* out)
+std::wstring RolloutStoppedText(int failures) {
+    std::wstring text = CUIStringTable::GetInstance().GetText(L"STR-320");
+    if (const std::size_t at = text.find(L"%1"); at != std::wstring::npos) {
+        text.replace(at, 2, std::to_wstring(failures));
+    }
+    return text;
+}
+
+CBatchRun::CBatchRun(std::wstring listFile, std::wstring policy, int devicesAtATime,
+                     SRolloutOptions options, std::FILE* out)
     : m_strListFile(std::move(listFile)),
       m_strPolicy(std::move(policy)),
       m_nDevicesAtATime(devicesAtATime),
+      m_options(std::move(options)),
       m_pOut(out) {}
 
 bool CBatchRun::Prepare(CVortaFWUpdateToolUIApp& app) {
@@ -82,9 +88,9 @@ bool CBatchRun::Prepare(CVortaFWUpdateToolUIApp& app) {
         return false;
     }
     for (CHostNameIterator it = model->GetHostNameIterator(); it.Current() != nullptr; it.Next()) {
-        m_devices.push_back({it.Current(), false, std::nullopt});
+        m_hosts.emplace_back(it.Current());
     }
-    return !m_devices.empty();
+    return !m_hosts.empty();
 }
 
 int CBatchRun::Run(CVortaFWUpdateToolUIApp& app) {
@@ -93,163 +99,131 @@ int CBatchRun::Run(CVortaFWUpdateToolUIApp& app) {
         return kExitTestFailed;
     }
     CConsoleStatus status;
-    if (TakeSignals(app) > 0) {
-        EndRemaining(InterruptedOutcome(), status);  // stopped during start-up
-        return Finish(app, status);
-    }
-    if (!app.Controller()->StartCommunicationTest()) {
-        EndRemaining({kExitTestFailed, L"the communication test could not start"}, status);
-        return Finish(app, status);
-    }
-    if (!WaitForPhase(app, status, EPhase::Test)) {
-        EndRemaining(InterruptedOutcome(), status);
-        return Finish(app, status);
-    }
-    if (!AnyPassed()) {
-        return Finish(app, status);
-    }
-    if (!TargetPassedDevices(app)) {
-        EndRemaining({kExitRewriteFailed, L"the rewrite could not start"}, status);
-        return Finish(app, status);
-    }
-    DrawSummary(app, status);
-    const bool loaded = app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
-    if (TakeSignals(app) > 0) {
-        EndRemaining(InterruptedOutcome(), status);  // caught while the image loaded
-        return Finish(app, status);
-    }
-    if (!loaded) {
-        EndRemaining({kExitTestFailed, L"the update image could not be loaded"}, status);
-        return Finish(app, status);
-    }
-    if (!app.Controller()->StartUpdate(m_strPolicy.c_str())) {
-        EndRemaining({kExitRewriteFailed, L"the rewrite could not start"}, status);
-        return Finish(app, status);
-    }
-    m_bRewriteStarted = true;
-    if (!WaitForPhase(app, status, EPhase::Rewrite)) {
-        EndRemaining(InterruptedOutcome(), status);
-    }
-    return Finish(app, status);
-}
-
-bool CBatchRun::WaitForPhase(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status, EPhase phase) {
-    CUpdateModelExport* model = app.Model();
-    StopSignals* signals = app.Signals();
-    const auto inPhase = [phase](const SDevice& device) {
-        return !device.outcome && (phase == EPhase::Rewrite || !device.passedTest);
+    CRunSession::SCallbacks callbacks;
+    callbacks.deviceEnded = [this, &status](const CRunSession::SDevice& device) {
+        DeviceEnded(device, status);
     };
-    int caught = 0;
-    for (;;) {
-        for (SDevice& device : m_devices) {
-            if (!inPhase(device)) {
-                continue;
-            }
-            const int progress = model->GetProgress(device.host.c_str());
-            if (phase == EPhase::Test && IsSuccess(progress)) {
-                device.passedTest = true;
-            } else if (phase == EPhase::Test && progress < 0) {
-                End(device, TestFailedOutcome(progress), status);
-            } else if (phase == EPhase::Rewrite && HasEnded(progress)) {
-                End(device, RewriteOutcome(progress), status);
-            }
-        }
-        // The job gives the engine back a moment after its last device; the next target
-        // change or start must come after that.
-        if (std::none_of(m_devices.begin(), m_devices.end(), inPhase) && app.JobEnded()) {
-            DrawSummary(app, status);
-            return true;
-        }
-        DrawSummary(app, status);
-        const int before = caught;
-        caught += signals != nullptr ? signals->Wait(kPollInterval) : 0;
-        if (caught > 0 && phase == EPhase::Test) {
-            return false;
-        }
-        if (caught >= 2) {
-            return false;
-        }
-        if (caught == 1 && before == 0) {
-            // Stopping now would leave devices between two firmware parts; they recover only
-            // through another rewrite, so the operator decides.
-            status.Notice(
-                L"VortaFWUpdateTool: devices are in the middle of their update. Send the "
-                L"signal again (Ctrl-C) to stop anyway; a later run resumes them.");
-        }
+    m_session.emplace(CRunSession::SEngine{app.Model(), app.Controller(), app.Settings()},
+                      CRunSession::EKind::TestAndRewrite, m_strPolicy, CarriedImageVersion(),
+                      m_options, std::move(callbacks));
+    if (TakeStopSignals(app) > 0) {
+        // Stopped during start-up: every device ends interrupted, none is contacted.
+        m_session->EndUnstarted(m_hosts, InterruptedOutcome());
+        return Finish(status, true);
     }
+    if (!m_session->Start(m_hosts)) {
+        return Finish(status, false);
+    }
+    SSessionDriverHooks hooks;
+    hooks.polled = [this, &app, &status] { DrawSummary(app, status); };
+    hooks.rewriteWarning =
+        L"VortaFWUpdateTool: devices are in the middle of their update. Send the signal again "
+        L"(Ctrl-C) to stop anyway; a later run resumes them.";
+    const bool finished = DriveSession(*m_session, app, status, hooks);
+    return Finish(status, !finished);
 }
 
-bool CBatchRun::TargetPassedDevices(CVortaFWUpdateToolUIApp& app) {
-    CUpdateModelExport* model = app.Model();
-    return std::all_of(m_devices.begin(), m_devices.end(), [model](const SDevice& device) {
-        return model->SetUpdateTarget(device.host.c_str(), device.passedTest);
-    });
-}
-
-void CBatchRun::End(SDevice& device, SRunOutcome outcome, CConsoleStatus& status) {
+void CBatchRun::DeviceEnded(const CRunSession::SDevice& device, CConsoleStatus& status) {
     status.Clear();  // the device line may share the terminal with the status line
-    Put(m_pOut, Narrow(device.host) + "\t" + std::to_string(outcome.exitCode) + "\t" +
-                    Narrow(outcome.detail) + "\n");
-    device.outcome = std::move(outcome);
-}
-
-void CBatchRun::EndRemaining(const SRunOutcome& outcome, CConsoleStatus& status) {
-    for (SDevice& device : m_devices) {
-        if (!device.outcome) {
-            End(device, outcome, status);
-        }
+    const SDeviceReport& report = device.report;
+    if (m_options.json) {
+        Put(m_pOut, DeviceJsonLine(report) + "\n");
+        return;
     }
-}
-
-bool CBatchRun::AnyPassed() const {
-    return std::any_of(m_devices.begin(), m_devices.end(),
-                       [](const SDevice& device) { return !device.outcome; });
+    std::wstring detail = report.result;
+    if (m_options.dryRun && report.wave) {
+        detail += L" (wave " + std::to_wstring(*report.wave) + L")";
+    }
+    // What a device reports reaches the terminal escaped, never as raw control characters.
+    Put(m_pOut, Narrow(TerminalSafe(report.host)) + "\t" + std::to_string(report.outcome) + "\t" +
+                    Narrow(TerminalSafe(detail)) + "\n");
 }
 
 void CBatchRun::DrawSummary(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) const {
-    if (!status.Enabled()) {
+    if (!status.Enabled() || !m_session) {
         return;
     }
     std::size_t done = 0;
     std::size_t failed = 0;
     std::size_t restarting = 0;
-    for (const SDevice& device : m_devices) {
-        if (device.outcome) {
+    for (const CRunSession::SDevice& device : m_session->Devices()) {
+        if (device.ended) {
             ++done;
-            failed += device.outcome->exitCode < 0 ? 1 : 0;
+            failed += device.report.outcome < 0 ? 1 : 0;
             continue;
         }
-        CDevInfoIF* info = app.Model()->GetDeviceInfo(device.host.c_str());
+        CDevInfoIF* info = app.Model()->GetDeviceInfo(device.report.host.c_str());
         const wchar_t* phase = info != nullptr ? info->GetValue(L"phase") : nullptr;
         restarting += phase != nullptr && std::wstring_view(phase) == L"restart" ? 1 : 0;
     }
     CUIStringTable& table = CUIStringTable::GetInstance();
-    status.Line(table.GetText(L"STR-302") + L" " + std::to_wstring(done) + L"/" +
-                std::to_wstring(m_devices.size()) + L", " + table.GetText(L"STR-303") + L" " +
-                std::to_wstring(failed) + L", " + table.GetText(L"STR-304") + L" " +
-                std::to_wstring(restarting) + L", " + table.GetText(L"STR-305") + L" " +
-                CConsoleStatus::ElapsedText(Clock::now() - m_start));
+    std::wstring line = table.GetText(L"STR-302") + L" " + std::to_wstring(done) + L"/" +
+                        std::to_wstring(m_session->Devices().size()) + L", " +
+                        table.GetText(L"STR-303") + L" " + std::to_wstring(failed) + L", " +
+                        table.GetText(L"STR-304") + L" " + std::to_wstring(restarting) + L", " +
+                        table.GetText(L"STR-305") + L" " +
+                        CConsoleStatus::ElapsedText(Clock::now() - m_start);
+    if (m_session->WavesPlanned() > 1) {
+        line += L", " + table.GetText(L"STR-321") + L" " +
+                std::to_wstring(m_session->CurrentWave()) + L"/" +
+                std::to_wstring(m_session->WavesPlanned());
+    }
+    if (m_session->StoppedByRule()) {
+        line += L" - " + RolloutStoppedText(m_session->FailureLimitOf());
+    }
+    status.Line(line);
 }
 
-int CBatchRun::Finish(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status) {
-    DrawSummary(app, status);
-    const SDevice* worst = nullptr;
-    CResultLog::ExtraKeys keys;
-    for (const SDevice& device : m_devices) {
-        if (worst == nullptr ||
-            ExitSeverity(device.outcome->exitCode) > ExitSeverity(worst->outcome->exitCode)) {
-            worst = &device;
-        }
-        keys.emplace_back(
-            device.host, std::to_wstring(device.outcome->exitCode) + L" " + device.outcome->detail);
+int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
+    const CRunSession& session = *m_session;
+    const int code = session.ExitCode();
+    SRunSummary summary = session.Summary();
+    summary.stopped = summary.stopped || interrupted;
+    if (session.StoppedByRule()) {
+        summary.stopReason = RolloutStoppedText(session.FailureLimitOf());
+    } else if (interrupted) {
+        summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-301");
     }
-    const int code = worst != nullptr ? worst->outcome->exitCode : kExitTestFailed;
+    summary.toolVersion = common::BytesToWide(ToolVersion());
+    summary.imageSha256 = CarriedImageSha256();
+    if (status.Enabled()) {
+        status.Keep();  // the fleet's last summary stays on the terminal
+    }
+    if (m_options.json) {
+        Put(m_pOut, SummaryJsonLine(summary) + "\n");
+    }
+    if (!m_options.reportFile.empty()) {
+        int error = 0;
+        if (!WriteCsvReport(Narrow(m_options.reportFile), session.Reports(), error)) {
+            SayOnStandardError("could not write the report " + Narrow(m_options.reportFile) +
+                               " (" + std::strerror(error) + ")");
+        }
+    }
+    if (session.StoppedByRule()) {
+        SayOnStandardError(Narrow(summary.stopReason));
+    }
+    if (m_options.dryRun) {
+        return code;  // a rehearsal leaves no record
+    }
+    std::wstring detail;
+    CResultLog::ExtraKeys keys;
+    int worstSeverity = -1;
+    for (const CRunSession::SDevice& device : session.Devices()) {
+        if (ExitSeverity(device.report.outcome) > worstSeverity) {
+            worstSeverity = ExitSeverity(device.report.outcome);
+            detail = device.report.result;
+        }
+        keys.emplace_back(device.report.host,
+                          std::to_wstring(device.report.outcome) + L" " + device.report.result);
+    }
+    if (session.StoppedByRule()) {
+        detail = summary.stopReason;
+    }
     const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");
     // A batch that rewrote names the image it sent, so a field report identifies the firmware.
-    CResultLog::Write(
-        log, code, worst != nullptr ? worst->outcome->detail : std::wstring(),
-        m_bRewriteStarted ? CResultLog::WithImageDigest(CarriedImageSha256(), keys) : keys);
-    status.Keep();  // the fleet's last summary stays on the terminal
+    CResultLog::Write(log, code, detail,
+                      session.ImageSent() ? CResultLog::WithImageDigest(CarriedImageSha256(), keys)
+                                          : keys);
     // Fleet tools that collect the logs of many sites read where this run's section went.
     SayOnStandardError("result log: " + log.string());
     return code;

@@ -1,7 +1,9 @@
 #include "tool/app/CCommandLine.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <cstring>
 #include <vector>
 
 #include "common/Utf8.h"
@@ -14,8 +16,11 @@
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
 #include "tool/app/ExitCodes.h"
+#include "tool/app/CRunSession.h"
+#include "tool/app/CommandLineHelp.h"
+#include "tool/app/DeviceReport.h"
 #include "tool/app/RunOutcome.h"
-#include "tool/app/StopSignals.h"
+#include "tool/app/SessionDriver.h"
 #include "tool/app/SystemInfo.h"
 
 namespace talbo::tesk::vorta {
@@ -73,7 +78,29 @@ int DevicesAtATimeOf(std::wstring_view token) {
 }  // namespace
 
 void CCommandLine::Parse(std::wstring_view argumentText) {
-    const std::vector<std::wstring_view> tokens = SplitAtBlanks(argumentText);
+    const std::vector<std::wstring_view> all = SplitAtBlanks(argumentText);
+    // The rollout options come out first, wherever they stand; what remains is read as it
+    // always was. A host name never starts with "-", so no device is taken for an option.
+    std::vector<std::wstring_view> tokens;
+    for (std::size_t i = 0; i < all.size();) {
+        if (!all[i].starts_with(L"--")) {
+            tokens.push_back(all[i++]);
+            continue;
+        }
+        const int used = TakeRolloutOption(all, i, m_options, m_strArgumentError);
+        if (used == 0) {
+            m_strArgumentError = L"unknown option \"" + std::wstring(all[i]) + L"\" (see --help)";
+        }
+        if (used <= 0) {
+            // Refused either way; the form still tells which usage the error message names.
+            std::copy_if(all.begin() + static_cast<std::ptrdiff_t>(i) + 1, all.end(),
+                         std::back_inserter(tokens),
+                         [](std::wstring_view token) { return !token.starts_with(L"--"); });
+            m_bBatch = IsBatchLine(tokens);
+            return;
+        }
+        i += static_cast<std::size_t>(used);
+    }
     m_bBatch = IsBatchLine(tokens);
     if (m_bBatch) {
         ParseBatch(tokens);
@@ -112,8 +139,9 @@ void CCommandLine::ParseBatch(const std::vector<std::wstring_view>& tokens) {
                 return;
             }
         } else {
-            m_strArgumentError =
-                L"unexpected " + quoted + L": a batch takes @LIST, -d and -jN, each at most once";
+            m_strArgumentError = L"unexpected " + quoted +
+                                 L": a batch takes @LIST, -d, -jN and the options of --help, each "
+                                 L"at most once";
             return;
         }
     }
@@ -124,56 +152,25 @@ void CCommandLine::ParseBatch(const std::vector<std::wstring_view>& tokens) {
 
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(250);
+std::string NarrowText(const std::wstring& text) {
+    return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
+}
+
+void PutLine(const std::string& line) {
+    static_cast<void>(std::fputs(line.c_str(), stdout));
+    static_cast<void>(std::fflush(stdout));
+}
 
 }  // namespace
 
-int CCommandLine::TakeSignals(CVortaFWUpdateToolUIApp& app) {
-    StopSignals* signals = app.Signals();
-    return signals != nullptr ? signals->Take() : 0;
-}
-
-std::optional<int> CCommandLine::WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
-                                            bool rewriting) const {
-    StopSignals* signals = app.Signals();
-    int caught = 0;
-    for (;;) {
-        const int progress = app.Model()->GetProgress(m_strHostName.c_str());
-        // The device's end is final at once, but the job gives the engine back a moment later:
-        // the next start must not come before that.
-        if (HasEnded(progress) && app.JobEnded()) {
-            return progress;
-        }
-        if (!HasEnded(progress)) {
-            status.Progress(progress);
-        }
-        const int before = caught;
-        caught += signals != nullptr ? signals->Wait(kPollInterval) : 0;
-        if (caught > 0 && !rewriting) {
-            return std::nullopt;
-        }
-        if (caught >= 2) {
-            return std::nullopt;
-        }
-        if (caught == 1 && before == 0) {
-            // Stopping now would leave the device between two firmware parts; it recovers only
-            // through another rewrite, so the operator decides.
-            status.Notice(L"VortaFWUpdateTool: " + m_strHostName +
-                          L" is in the middle of its update. Send the signal again (Ctrl-C) to "
-                          L"stop anyway; a later run resumes the device.");
-        }
-    }
-}
-
-int CCommandLine::Interrupted(CConsoleStatus& status) const {
-    const SRunOutcome outcome = InterruptedOutcome();
-    status.Finish(outcome.detail);
-    CResultLog::Write(CFilePath::GetInstance().GetPath(L"log"), outcome.exitCode, outcome.detail);
-    return outcome.exitCode;
-}
-
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
-    if (!HasUsableNetworkInterface() && (!m_bBatch || m_strArgumentError.empty())) {
+    if (!m_strArgumentError.empty()) {
+        // The exit code tells the same when standard error cannot take the line.
+        static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
+                                       NarrowText(m_strArgumentError).c_str()));
+        return kExitTestFailed;
+    }
+    if (!HasUsableNetworkInterface()) {
         // Every request carries this computer's hardware address; without one no device
         // could tell the tool apart, so nobody is contacted.
         static_cast<void>(std::fputs(
@@ -183,60 +180,84 @@ int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
         return kExitTestFailed;
     }
     if (m_bBatch) {
-        if (!m_strArgumentError.empty()) {
-            // The exit code tells the same when standard error cannot take the line.
-            static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
-                                           common::EncodeUtf8(m_strArgumentError)
-                                               .value_or(common::AsciiToNarrow(m_strArgumentError))
-                                               .c_str()));
-            return kExitTestFailed;
-        }
-        return CBatchRun(m_strListFile, m_strPolicy, m_nDevicesAtATime).Run(app);
+        return CBatchRun(m_strListFile, m_strPolicy, m_nDevicesAtATime, m_options).Run(app);
     }
+    return RunSingle(app);
+}
+
+int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     const auto log = CFilePath::GetInstance().GetPath(L"log");
     CConsoleStatus status;
-    if (TakeSignals(app) > 0) {
-        return Interrupted(status);  // stopped during start-up
-    }
-    if (!app.Model()->AddDevice(m_strHostName.c_str()) ||
-        !app.Controller()->StartCommunicationTest()) {
+    CRunSession::SCallbacks callbacks;
+    callbacks.deviceEnded = [this](const CRunSession::SDevice& device) {
+        if (m_options.json) {
+            PutLine(DeviceJsonLine(device.report) + "\n");
+        } else if (m_options.dryRun) {
+            PutLine(NarrowText(TerminalSafe(device.report.host)) + "\t" +
+                    std::to_string(device.report.outcome) + "\t" +
+                    NarrowText(TerminalSafe(device.report.result)) + "\n");
+        }
+    };
+    CRunSession session({app.Model(), app.Controller(), app.Settings()},
+                        CRunSession::EKind::TestAndRewrite, m_strPolicy, CarriedImageVersion(),
+                        m_options, std::move(callbacks));
+    bool finished = false;
+    if (TakeStopSignals(app) > 0) {
+        session.EndUnstarted({m_strHostName}, InterruptedOutcome());  // stopped during start-up
+    } else if (!app.Model()->AddDevice(m_strHostName.c_str())) {
         return kExitTestFailed;
+    } else if (session.Start({m_strHostName})) {
+        status.Phase(m_strHostName, L"communication test");
+        SSessionDriverHooks hooks;
+        hooks.loadingImage = [this, &status] {
+            status.Phase(m_strHostName, L"loading the update image");
+        };
+        bool rewriting = false;
+        hooks.polled = [this, &app, &status, &session, &rewriting] {
+            if (session.IsRewriting() && !rewriting) {
+                rewriting = true;
+                status.Phase(m_strHostName, L"rewriting the firmware");
+            }
+            const int progress = app.Model()->GetProgress(m_strHostName.c_str());
+            if (!session.IsDone() && !HasEnded(progress)) {
+                status.Progress(progress);
+            }
+        };
+        hooks.rewriteWarning = L"VortaFWUpdateTool: " + m_strHostName +
+                               L" is in the middle of its update. Send the signal again (Ctrl-C) "
+                               L"to stop anyway; a later run resumes the device.";
+        finished = DriveSession(session, app, status, hooks);
+    } else {
+        return kExitTestFailed;  // the engine refused the communication test
     }
-    status.Phase(m_strHostName, L"communication test");
-    const std::optional<int> tested = WaitForEnd(app, status, false);
-    if (!tested) {
-        return Interrupted(status);
+    const SDeviceReport& report = session.Devices().front().report;
+    status.Finish(report.result);
+    const int code = session.ExitCode();
+    if (m_options.json) {
+        SRunSummary summary = session.Summary();
+        summary.stopped = !finished;
+        summary.stopReason = finished ? std::wstring() : report.result;
+        summary.toolVersion = common::BytesToWide(ToolVersion());
+        summary.imageSha256 = CarriedImageSha256();
+        PutLine(SummaryJsonLine(summary) + "\n");
     }
-    if (*tested < 0) {
-        const SRunOutcome outcome = TestFailedOutcome(*tested);
-        status.Finish(outcome.detail);
-        CResultLog::Write(log, outcome.exitCode, outcome.detail);
-        return outcome.exitCode;
+    if (!m_options.reportFile.empty()) {
+        int error = 0;
+        if (!WriteCsvReport(NarrowText(m_options.reportFile), session.Reports(), error)) {
+            static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: could not write the report %s (%s)\n",
+                                           NarrowText(m_options.reportFile).c_str(),
+                                           std::strerror(error)));
+        }
     }
-    status.Phase(m_strHostName, L"loading the update image");
-    const bool loaded = app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
-    if (TakeSignals(app) > 0) {
-        return Interrupted(status);  // caught while the image loaded
+    if (m_options.dryRun) {
+        return code;  // a rehearsal leaves no record
     }
-    if (!loaded) {
-        status.Finish(L"the update image could not be loaded");
-        return kExitTestFailed;
-    }
-    if (!app.Controller()->StartUpdate(m_strPolicy.c_str())) {
-        status.Finish(L"the rewrite could not start");
-        return kExitRewriteFailed;
-    }
-    status.Phase(m_strHostName, L"rewriting the firmware");
-    const std::optional<int> updated = WaitForEnd(app, status, true);
-    if (!updated) {
-        return Interrupted(status);
-    }
-    const SRunOutcome outcome = RewriteOutcome(*updated);
-    status.Finish(outcome.detail);
     // A rewrite's record names the image it sent, so a field report identifies the firmware.
-    CResultLog::Write(log, outcome.exitCode, outcome.detail,
-                      CResultLog::WithImageDigest(CarriedImageSha256()));
-    return outcome.exitCode;
+    CResultLog::Write(log, code, report.result,
+                      session.ImageSent() && finished
+                          ? CResultLog::WithImageDigest(CarriedImageSha256())
+                          : CResultLog::ExtraKeys());
+    return code;
 }
 
 }  // namespace talbo::tesk::vorta

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/interface/CUpdateSettingsExport.h"
+#include "tool/app/RolloutOptions.h"
 
 namespace talbo::tesk::vorta {
 
@@ -18,6 +19,8 @@ class CVortaFWUpdateToolUIApp;
 class CCommandLine {
 public:
     // Splits the argument text at blanks (runs count as one); quotation marks mean nothing.
+    // Tokens starting with "--" are rollout options (TakeRolloutOption), taken out first with
+    // their values wherever they stand; an unknown or invalid one makes the arguments invalid.
     // A batch when a token starting with "@" comes before any token other than "-d" and "-j…"
     // among the first three: then "@LIST", "-d" and "-jN" (N a plain decimal 1 to 64) may come
     // in any order, each at most once, and anything else makes the arguments invalid
@@ -26,9 +29,9 @@ public:
     // are ignored. A host name never starts with "@", so no single-device use reads as a batch.
     void Parse(std::wstring_view argumentText);
 
-    // A batch runs CBatchRun (invalid arguments: kExitTestFailed and a line on standard error,
-    // nothing done). One device: tests and then rewrites it; returns the exit code and logs the
-    // outcome. A stop
+    // Invalid arguments: kExitTestFailed and a line on standard error, nothing done. A batch
+    // runs CBatchRun. One device: a run session of one, tested and then rewritten; returns the
+    // exit code and logs the outcome (a dry run logs nothing). A stop
     // signal before the rewrite starts, or a second one during it, ends the run with
     // kExitRewriteFailed and the "STR-301" record; teardown then stops the engine's job. The
     // first signal during the rewrite only warns: stopping would leave the device mid-update.
@@ -41,18 +44,15 @@ public:
     const std::wstring& GetListFile() const { return m_strListFile; }
     // The batch's devices at a time; 0 when not given (the engine's setting stays).
     int GetDevicesAtATime() const { return m_nDevicesAtATime; }
-    // Why the batch's arguments are invalid; empty when they are valid.
+    // Why the arguments are invalid; empty when they are valid.
     const std::wstring& GetArgumentError() const { return m_strArgumentError; }
 
+    // The rollout options of either form (RolloutOptions).
+    const SRolloutOptions& GetOptions() const { return m_options; }
+
 private:
-    // Polls the device's progress until it has ended (100 or negative) and the engine's job
-    // with it, and returns that value; nullopt when stop signals end the wait (the first one
-    // already, unless rewriting).
-    std::optional<int> WaitForEnd(CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
-                                  bool rewriting) const;
-    // Logs and reports an interrupted run; returns its exit code.
-    int Interrupted(CConsoleStatus& status) const;
-    static int TakeSignals(CVortaFWUpdateToolUIApp& app);
+    // One device as a run session of one: tested, then rewritten.
+    int RunSingle(CVortaFWUpdateToolUIApp& app);
     void ParseBatch(const std::vector<std::wstring_view>& tokens);
 
     std::wstring m_strPolicy = L"skip";
@@ -60,6 +60,7 @@ private:
     bool m_bBatch = false;
     std::wstring m_strListFile;
     int m_nDevicesAtATime = 0;
+    SRolloutOptions m_options;
     std::wstring m_strArgumentError;
 };
 

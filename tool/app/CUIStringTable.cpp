@@ -13,12 +13,13 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-constexpr std::array<const wchar_t*, 77> kKeys = {
+constexpr const wchar_t* kKeys[] = {
     L"STR-000",   L"STR-001",   L"STR-002",   L"STR-003",   L"STR-004",   L"STR-005",
     L"STR-006",   L"STR-007",   L"STR-008",   L"STR-009",   L"STR-010",   L"STR-011",
     L"STR-012",   L"STR-013",   L"STR-014",   L"STR-015",   L"STR-016",   L"STR-017",
     L"STR-019",   L"STR-020",   L"STR-100",   L"STR-300",   L"STR-301",   L"STR-302",
-    L"STR-303",   L"STR-304",   L"STR-305",   L"STR-310",   L"STR-311",   L"FSTR-0000",
+    L"STR-303",   L"STR-304",   L"STR-305",   L"STR-310",   L"STR-311",   L"STR-320",   L"STR-321",
+    L"FSTR-0000",
     L"FSTR-0100", L"FSTR-0101", L"FSTR-0102", L"FSTR-0103", L"FSTR-0104", L"FSTR-0105",
     L"FSTR-0106", L"FSTR-0107", L"FSTR-0200", L"FSTR-0201", L"FSTR-0202", L"FSTR-0203",
     L"FSTR-0204", L"FSTR-0205", L"FSTR-0206", L"FSTR-0207", L"FSTR-0208", L"FSTR-0209",

@@ -42,6 +42,10 @@ constexpr const char* kUsage =
 
 }  // namespace
 
+std::string ToolVersion() {
+    return VORTA_TOOL_VERSION;
+}
+
 std::string UsageText() {
     return kUsage;
 }

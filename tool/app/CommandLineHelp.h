@@ -16,4 +16,7 @@ std::string VersionText();
 // executable carries no image or its header names none.
 std::wstring CarriedImageVersion();
 
+// The tool's own version ("1.4.0").
+std::string ToolVersion();
+
 }  // namespace talbo::tesk::vorta

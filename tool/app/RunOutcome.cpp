@@ -1,27 +1,62 @@
 #include "tool/app/RunOutcome.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/ExitCodes.h"
 
 namespace talbo::tesk::vorta {
 
-SRunOutcome TestFailedOutcome(int progress) {
-    return {kExitTestFailed, CUIStringTable::GetInstance().GetResultText(progress)};
+namespace {
+
+constexpr int kAnyCode = 0;  // no result code is 0
+
+struct SOutcomeRule {
+    EEndPhase phase;
+    int progress;  // kAnyCode: every value not matched by an earlier row of the phase
+    int exitCode;
+    const wchar_t* textKey;  // nullptr: the result text of the value
+};
+
+// First match wins. Busy devices fail like any other in their phase; IsBusyResult tells them
+// apart for the retries.
+constexpr SOutcomeRule kOutcomeRules[] = {
+    {EEndPhase::Test, ToInt(EResultCode::Success), kExitRewritten, L"STR-001"},
+    {EEndPhase::Test, kAnyCode, kExitTestFailed, nullptr},
+    {EEndPhase::Rewrite, ToInt(EResultCode::Success), kExitRewritten, L"STR-001"},
+    {EEndPhase::Rewrite, ToInt(EResultCode::SameVersion), kExitSameVersion, L"STR-002"},
+    {EEndPhase::Rewrite, ToInt(EResultCode::UpdateSkip), kExitNewerSkipped, L"STR-003"},
+    // Never touched because the rollout stopped: not rewritten, so scripts see a failure.
+    {EEndPhase::Rewrite, kAnyCode, kExitRewriteFailed, nullptr},
+};
+
+constexpr int kBusyResults[] = {
+    ToInt(EResultCode::AnotherUpdating), ToInt(EResultCode::Print), kReservedPrintProgress,
+    ToInt(EResultCode::WebConfig),       ToInt(EResultCode::WebContents),
+    ToInt(EResultCode::Utility),         ToInt(EResultCode::StatusPrint),
+    ToInt(EResultCode::Initialization),  ToInt(EResultCode::ServerDirectPrint),
+    ToInt(EResultCode::StatusNotification), ToInt(EResultCode::WebContentsUpdater),
+    ToInt(EResultCode::HIDNotification),
+};
+
+}  // namespace
+
+SRunOutcome ClassifyEnd(EEndPhase phase, int progress) {
+    CUIStringTable& table = CUIStringTable::GetInstance();
+    for (const SOutcomeRule& rule : kOutcomeRules) {
+        if (rule.phase == phase && (rule.progress == kAnyCode || rule.progress == progress)) {
+            return {rule.exitCode, rule.textKey != nullptr ? table.GetText(rule.textKey)
+                                                           : table.GetResultText(progress)};
+        }
+    }
+    return {kExitRewriteFailed, table.GetResultText(progress)};
 }
 
-SRunOutcome RewriteOutcome(int progress) {
-    CUIStringTable& table = CUIStringTable::GetInstance();
-    switch (progress) {
-        case ToInt(EResultCode::Success):
-            return {kExitRewritten, table.GetText(L"STR-001")};
-        case ToInt(EResultCode::SameVersion):
-            return {kExitSameVersion, table.GetText(L"STR-002")};
-        case ToInt(EResultCode::UpdateSkip):
-            return {kExitNewerSkipped, table.GetText(L"STR-003")};
-        default:
-            return {kExitRewriteFailed, table.GetResultText(progress)};
-    }
+bool IsBusyResult(int progress) {
+    return std::find(std::begin(kBusyResults), std::end(kBusyResults), progress) !=
+           std::end(kBusyResults);
 }
 
 SRunOutcome InterruptedOutcome() {

@@ -130,6 +130,58 @@ void CDeviceListModel::SetChecksLocked(bool locked) {
     }
 }
 
+void CDeviceListModel::BeginJob() {
+    for (SStoredRow& row : m_rows) {
+        row.job = SRowJob{};
+        row.job.outcome = row.checked ? ERowOutcome::Running : ERowOutcome::None;
+    }
+    // No roles named: a filter or sort over the outcome must look at every row again.
+    if (RowCount() > 0) {
+        emit dataChanged(index(0, 0), index(RowCount() - 1, columnCount() - 1));
+    }
+}
+
+void CDeviceListModel::MarkRowStarted(int row, TimePoint when) {
+    if (row >= 0 && row < RowCount() && !m_rows[static_cast<std::size_t>(row)].job.start) {
+        m_rows[static_cast<std::size_t>(row)].job.start = when;
+    }
+}
+
+void CDeviceListModel::SetRowVersionBefore(int row, const QString& version) {
+    if (row >= 0 && row < RowCount()) {
+        m_rows[static_cast<std::size_t>(row)].job.versionBefore = version;
+    }
+}
+
+void CDeviceListModel::EndRow(int row, ERowOutcome outcome, int resultCode, TimePoint when) {
+    if (row < 0 || row >= RowCount()) {
+        return;
+    }
+    SRowJob& job = m_rows[static_cast<std::size_t>(row)].job;
+    MarkRowStarted(row, when);
+    job.resultCode = resultCode;
+    job.end = when;
+    if (job.outcome != outcome) {
+        job.outcome = outcome;
+        RowChanged(row);
+    }
+}
+
+CDeviceListModel::ERowOutcome CDeviceListModel::Outcome(int row) const {
+    return RowJob(row).outcome;
+}
+
+const CDeviceListModel::SRowJob& CDeviceListModel::RowJob(int row) const {
+    static const SRowJob none;
+    return row >= 0 && row < RowCount() ? m_rows[static_cast<std::size_t>(row)].job : none;
+}
+
+void CDeviceListModel::RowChanged(int row) {
+    if (columnCount() > 0) {
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
+}
+
 int CDeviceListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : RowCount();
 }
@@ -161,6 +213,8 @@ QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
             return cell->percentage < 0 ? QVariant() : QVariant(cell->percentage);
         case kProgressDetailRole:
             return cell->detail;
+        case kOutcomeRole:
+            return static_cast<int>(Outcome(index.row()));
         default:
             return {};
     }
@@ -187,9 +241,14 @@ Qt::ItemFlags CDeviceListModel::flags(const QModelIndex& index) const {
 }
 
 QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-        section < m_titles.size()) {
-        return m_titles[section];
+    if (orientation == Qt::Horizontal && section >= 0 && section < m_titles.size()) {
+        if (role == Qt::DisplayRole) {
+            return m_titles[section];
+        }
+        // A first click on a column sorts it ascending, whatever the column sorted before.
+        if (role == Qt::InitialSortOrderRole) {
+            return static_cast<int>(Qt::AscendingOrder);
+        }
     }
     return QAbstractTableModel::headerData(section, orientation, role);
 }

@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QStringList>
 
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace talbo::tesk::vorta {
@@ -11,8 +13,9 @@ class CDevInfoIF;
 }
 
 // The rows of a device list: per registered device its column texts, its check box, the
-// engine's record it shows (for polling without a look-up by name) and, while its device is
-// being worked on, a percentage with a short description of the step.
+// engine's record it shows (for polling without a look-up by name), while its device is being
+// worked on a percentage with a short description of the step, and what the last job of its page
+// did with it (ERowOutcome and an SRowJob record, for filtering and for the report).
 //
 // Every change emits dataChanged for the one cell it changed, and only when the value really
 // changed, so that a view repaints what moved and nothing else. Host names (column 0) are
@@ -25,6 +28,27 @@ public:
     static constexpr int kProgressRole = Qt::UserRole + 1;
     // The description shown beside the percentage (a string).
     static constexpr int kProgressDetailRole = Qt::UserRole + 2;
+    // The row's ERowOutcome (an int), on every cell of the row.
+    static constexpr int kOutcomeRole = Qt::UserRole + 3;
+
+    // Where a row's device stands in the last job of its page.
+    enum class ERowOutcome {
+        None,       // not part of the last job (or no job yet)
+        Running,    // part of the job, not ended yet
+        Succeeded,  // ended, and not in failure
+        Failed,     // ended in failure
+    };
+
+    using TimePoint = std::chrono::system_clock::time_point;
+    // A row's part in the last job, as the page saw it (times to the page's poll interval).
+    struct SRowJob {
+        ERowOutcome outcome = ERowOutcome::None;
+        int resultCode = 0;  // the final progress value once ended: 100 or a negative code
+        // The version the device ran before the job changed anything (as the job's test read it).
+        QString versionBefore;
+        std::optional<TimePoint> start;  // first seen reached by the job
+        std::optional<TimePoint> end;    // seen ended
+    };
 
     struct SRow {
         QStringList texts;
@@ -62,6 +86,19 @@ public:
     void SetChecksLocked(bool locked);
     bool ChecksLocked() const { return m_bChecksLocked; }
 
+    // A new job of the page: every checked row is Running with a fresh record, every other row
+    // None. One change for the whole list, however long.
+    void BeginJob();
+    // The row's device was seen reached by the job at when; the first call counts.
+    void MarkRowStarted(int row, TimePoint when);
+    void SetRowVersionBefore(int row, const QString& version);
+    // The row's device ended (outcome Succeeded or Failed) with resultCode, seen at when; a row
+    // never seen reached counts as started then too.
+    void EndRow(int row, ERowOutcome outcome, int resultCode, TimePoint when);
+    ERowOutcome Outcome(int row) const;
+    // The row's record of the last job; a default one for a row that does not exist.
+    const SRowJob& RowJob(int row) const;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -83,11 +120,13 @@ private:
         std::vector<SCell> cells;
         bool checked = false;
         talbo::tesk::vorta::CDevInfoIF* device = nullptr;
+        SRowJob job;
     };
 
     SCell* Cell(int row, int column);
     const SCell* Cell(int row, int column) const;
     void CellChanged(int row, int column);
+    void RowChanged(int row);
     void ReindexFrom(int row);
 
     QStringList m_titles;

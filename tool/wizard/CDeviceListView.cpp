@@ -8,8 +8,9 @@
 
 #include "tool/wizard/CProgressCellDelegate.h"
 
-CDeviceListView::CDeviceListView(QWidget* parent) : QTreeView(parent), m_rows(this) {
-    setModel(&m_rows);
+CDeviceListView::CDeviceListView(QWidget* parent)
+    : QTreeView(parent), m_rows(this), m_shown(m_rows, this) {
+    setModel(&m_shown);
     setItemDelegate(new CProgressCellDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -21,11 +22,16 @@ CDeviceListView::CDeviceListView(QWidget* parent) : QTreeView(parent), m_rows(th
     setTextElideMode(Qt::ElideRight);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(true);
+    // Registration order until a title is clicked; a third click on it returns to that order.
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+    header()->setSortIndicatorClearable(true);
+    setSortingEnabled(true);
     connect(&m_rows, &CDeviceListModel::checkChanged, this, &CDeviceListView::checkChanged);
 }
 
 void CDeviceListView::SetColumns(const QStringList& titles, const std::vector<int>& widths) {
     m_rows.SetColumnTitles(titles);
+    m_shown.SetOutcomeColumn(static_cast<int>(titles.size()) - 1);
     for (std::size_t i = 0; i < widths.size(); ++i) {
         setColumnWidth(static_cast<int>(i), widths[i]);
     }
@@ -78,17 +84,31 @@ int CDeviceListView::FirstCheckedRow() const {
     return -1;
 }
 
-void CDeviceListView::SelectRow(int row) {
-    const QModelIndex index = m_rows.index(row, 0);
+bool CDeviceListView::SelectRow(int row) {
+    const QModelIndex index = ViewIndex(row, 0);
     if (!index.isValid()) {
-        return;
+        return false;
     }
     setCurrentIndex(index);
     scrollTo(index, QAbstractItemView::EnsureVisible);
+    return true;
+}
+
+int CDeviceListView::CurrentRow() const {
+    return ModelRow(currentIndex());
+}
+
+QModelIndex CDeviceListView::ViewIndex(int row, int column) const {
+    return m_shown.mapFromSource(m_rows.index(row, column));
+}
+
+int CDeviceListView::ModelRow(const QModelIndex& viewIndex) const {
+    const QModelIndex source = m_shown.mapToSource(viewIndex);
+    return source.isValid() ? source.row() : -1;
 }
 
 QString CDeviceListView::CellToolTip(int row, int column) const {
-    const QModelIndex index = m_rows.index(row, column);
+    const QModelIndex index = ViewIndex(row, column);
     if (!index.isValid()) {
         return {};
     }
@@ -110,7 +130,7 @@ bool CDeviceListView::viewportEvent(QEvent* event) {
     }
     auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = indexAt(help->pos());
-    const QString tip = index.isValid() ? CellToolTip(index.row(), index.column()) : QString();
+    const QString tip = index.isValid() ? CellToolTip(ModelRow(index), index.column()) : QString();
     if (tip.isEmpty()) {
         QToolTip::hideText();
         event->ignore();

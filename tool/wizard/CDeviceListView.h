@@ -5,10 +5,16 @@
 #include <vector>
 
 #include "tool/wizard/CDeviceListModel.h"
+#include "tool/wizard/CDeviceListProxy.h"
 
 // The device list of the device and update pages: one row per registered device, a check box in
 // front of each row, whole-row single selection. Rows are only ever added. The rows live in a
 // CDeviceListModel, so that a list of a whole site's fleet fills and updates in time.
+//
+// A click on a column title sorts the list by that column (ascending, descending, then back to
+// registration order), and a filter may hide rows; both change only what the view shows. Every
+// row number this class takes or gives is a row of the model (registration order), never a
+// position in the view.
 class CDeviceListView : public QTreeView {
     Q_OBJECT
 
@@ -40,10 +46,23 @@ public:
     bool IsChecked(int row) const { return m_rows.IsChecked(row); }
     // Changes the check box; a real change is reported by checkChanged like a user's click.
     void SetChecked(int row, bool checked) { m_rows.SetChecked(row, checked); }
-    // Index of the first checked row from the top, or -1.
+    // The first checked row in registration order (the view's order does not count), or -1.
     int FirstCheckedRow() const;
-    // Makes row the current and selected one and scrolls it into view.
-    void SelectRow(int row);
+    // Makes row the current and selected one and scrolls it into view; false, and nothing
+    // changed, when the filter hides the row.
+    bool SelectRow(int row);
+    // The row of the current index, or -1.
+    int CurrentRow() const;
+
+    // The view's index of a row's cell; invalid when the filter hides the row.
+    QModelIndex ViewIndex(int row, int column) const;
+    // The row of a view's index, or -1.
+    int ModelRow(const QModelIndex& viewIndex) const;
+
+    void SetFilter(EListFilter filter) { m_shown.SetFilter(filter); }
+    EListFilter Filter() const { return m_shown.Filter(); }
+    // The rows shown, in the view's order.
+    int ShownRowCount() const { return m_shown.rowCount(); }
 
     // The full text of a cell when the cell is too narrow to show all of it, else empty. The
     // list shows it as the cell's tooltip.
@@ -60,4 +79,5 @@ private:
     static constexpr int kLastColumnShare = 33;  // percent of the width kept for the last column
 
     CDeviceListModel m_rows;
+    CDeviceListProxy m_shown;
 };

@@ -6,9 +6,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DeviceProgress.h"
 #include "tool/wizard/DeviceRows.h"
 #include "tool/wizard/FileDialogFilter.h"
@@ -21,6 +24,9 @@ namespace tv = talbo::tesk::vorta;
 namespace {
 
 constexpr int kPollIntervalMs = 250;
+constexpr int kModelColumn = 1;
+constexpr int kVersionColumn = 2;
+constexpr int kResultColumn = 3;
 
 }  // namespace
 
@@ -32,6 +38,7 @@ CDeviceSelectPage::CDeviceSelectPage(CVortaFWUpdateToolUIDlg& frame)
       m_btnBrowse(this),
       m_list(this),
       m_btnTest(this),
+      m_listTools(m_list, EListJob::Test, {kModelColumn, kVersionColumn, kResultColumn}, this),
       m_staticTitle(this),
       m_staticNameLabel(this),
       m_staticFileLabel(this),
@@ -79,6 +86,7 @@ void CDeviceSelectPage::BuildLayout() {
     entries->setColumnStretch(0, 1);
 
     auto* test = new QHBoxLayout;
+    test->addWidget(&m_listTools);
     test->addStretch(1);
     test->addWidget(&m_btnTest);
 
@@ -110,6 +118,7 @@ void CDeviceSelectPage::InitTexts() {
     SetAccessibleText(m_btnBrowse, m_btnBrowse.text());
     SetAccessibleText(m_btnTest, m_btnTest.text());
     SetAccessibleText(m_list, UIText(L"FSTR-0200"));
+    m_listTools.InitTexts();
     m_list.SetColumns(
         {UIText(L"FSTR-0205"), UIText(L"FSTR-0206"), UIText(L"FSTR-0207"), UIText(L"FSTR-0208")},
         {120, 120, 120});
@@ -202,22 +211,27 @@ void CDeviceSelectPage::OnAccessTest() {
         return;
     }
     m_bAnyFailed = false;
-    m_nNextRow = 0;
+    m_runningRows.clear();
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        if (m_list.IsChecked(row)) {
+            m_runningRows.push_back(row);
+        }
+    }
+    m_list.Rows().BeginJob();
     EnableControls(false);
     m_timer.start();
 }
 
 void CDeviceSelectPage::OnTimer() {
-    for (int row = m_nNextRow; row < m_list.RowCount(); ++row) {
-        if (!PollTestResult(row)) {
-            break;
-        }
-    }
-    if (m_nNextRow < m_list.RowCount() || !Frame().Engine().JobEnded()) {
+    // With several devices at a time a later device may end before an earlier one, so every row
+    // still running is read; rows that have ended never change again.
+    std::erase_if(m_runningRows, [this](int row) { return PollTestResult(row); });
+    if (!m_runningRows.empty() || !Frame().Engine().JobEnded()) {
         return;
     }
     m_timer.stop();
     m_list.FitColumnsToContents();
+    m_listTools.JobEnded();
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
     } else {
@@ -227,19 +241,21 @@ void CDeviceSelectPage::OnTimer() {
 }
 
 bool CDeviceSelectPage::PollTestResult(int row) {
-    if (!m_list.IsChecked(row)) {
-        ++m_nNextRow;
-        return true;
-    }
     const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
-    if (tv::IsSuccess(progress)) {
-        ShowTestSuccess(row);
-        ++m_nNextRow;
+    const auto now = std::chrono::system_clock::now();
+    CDeviceListModel& rows = m_list.Rows();
+    if (tv::HasEnded(progress)) {
+        if (tv::IsSuccess(progress)) {
+            ShowTestSuccess(row);
+        } else {
+            ShowTestFailure(row, progress);
+        }
+        rows.EndRow(row, RowOutcome(EListJob::Test, progress), progress, now);
         return true;
     }
-    if (progress < 0) {
-        ShowTestFailure(row, progress);
-        return true;
+    // The test reports its first step as soon as it reaches the device.
+    if (progress > 0) {
+        rows.MarkRowStarted(row, now);
     }
     return false;
 }
@@ -250,17 +266,16 @@ void CDeviceSelectPage::ShowTestSuccess(int row) {
         return;
     }
     if (const auto modelName = DeviceValue(device, L"modelname")) {
-        m_list.SetText(row, 1, *modelName);
+        m_list.SetText(row, kModelColumn, *modelName);
     }
     if (const auto version = DeviceValue(device, L"version")) {
-        m_list.SetText(row, 2, *version);
+        m_list.SetText(row, kVersionColumn, *version);
     }
-    m_list.SetText(row, 3, UIText(L"STR-001"));
+    m_list.SetText(row, kResultColumn, UIText(L"STR-001"));
 }
 
 void CDeviceSelectPage::ShowTestFailure(int row, int resultCode) {
-    m_list.SetText(row, 3, UIResultText(resultCode));
-    ++m_nNextRow;
+    m_list.SetText(row, kResultColumn, UIResultText(resultCode));
     m_bAnyFailed = true;
 }
 
@@ -272,6 +287,7 @@ void CDeviceSelectPage::EnableControls(bool enable) {
     frame.SetCloseEnabled(enable);
     // The list stays readable and scrollable while the test runs; only its check boxes lock.
     m_list.Rows().SetChecksLocked(!enable);
+    m_listTools.SetLocked(!enable);
     for (QWidget* control : std::initializer_list<QWidget*>{&m_btnAdd, &m_btnBrowse, &m_btnTest,
                                                             &m_editName, &m_editFile}) {
         control->setEnabled(enable);

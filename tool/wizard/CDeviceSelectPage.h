@@ -6,11 +6,15 @@
 #include <QString>
 #include <QTimer>
 
+#include <vector>
+
+#include "tool/wizard/CDeviceListTools.h"
 #include "tool/wizard/CDeviceListView.h"
 #include "tool/wizard/CWizardPage.h"
 
 // Naming the devices (typed or imported from a list file), choosing the targets with the check
-// boxes, and the access test, which the engine runs on its worker while this page polls it.
+// boxes, and the access test, which the engine runs on its worker while this page polls it:
+// each row shows its result as soon as its device ends, whatever the rows before it do.
 class CDeviceSelectPage : public CWizardPage {
     Q_OBJECT
 
@@ -33,6 +37,7 @@ public:
     QPushButton& BrowseButton() { return m_btnBrowse; }
     QPushButton& TestButton() { return m_btnTest; }
     CDeviceListView& List() { return m_list; }
+    CDeviceListTools& ListTools() { return m_listTools; }
 
     static constexpr int kMaxNameLength = 254;
 
@@ -44,6 +49,7 @@ private:
     void RefreshDeviceList();
     void SyncCheckStates();
     void EnableControls(bool enable);
+    // Takes a row's state; true once its device has ended.
     bool PollTestResult(int row);
     void ShowTestSuccess(int row);
     void ShowTestFailure(int row, int resultCode);
@@ -59,8 +65,10 @@ private:
     QPushButton m_btnBrowse;
     CDeviceListView m_list;
     QPushButton m_btnTest;
+    CDeviceListTools m_listTools;
     bool m_bAnyFailed = false;
-    int m_nNextRow = 0;
+    // Rows whose device has not ended yet in the running test, in list order.
+    std::vector<int> m_runningRows;
 
     QLabel m_staticTitle;
     QLabel m_staticNameLabel;

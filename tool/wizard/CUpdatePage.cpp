@@ -1,11 +1,13 @@
 #include "tool/wizard/CUpdatePage.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "engine/interface/ResultCodes.h"
@@ -13,8 +15,10 @@
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
 #include "tool/wizard/DeviceProgress.h"
 #include "tool/wizard/DeviceRows.h"
+#include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DevicesAtATimeSetting.h"
 #include "tool/wizard/PageStyle.h"
+#include "tool/wizard/RolloutLimitSettings.h"
 #include "tool/wizard/WizardMessageBox.h"
 #include "tool/wizard/WizardText.h"
 
@@ -23,6 +27,8 @@ namespace tv = talbo::tesk::vorta;
 namespace {
 
 constexpr int kPollIntervalMs = 250;
+constexpr int kModelColumn = 1;
+constexpr int kVersionColumn = 2;
 constexpr int kProgressColumn = 4;
 
 // The downgrade policy handed to the engine for each choice, in the order of the radios.
@@ -33,6 +39,8 @@ const wchar_t* const kDowngradePolicies[] = {L"inquiry", L"skip", L"update"};
 CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
     : CWizardPage(frame),
       m_list(this),
+      m_listTools(m_list, EListJob::Rewrite, {kModelColumn, kVersionColumn, kProgressColumn},
+                  this),
       m_groupDowngrade(this),
       m_radioAsk(this),
       m_radioSkip(this),
@@ -41,6 +49,10 @@ CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
       m_staticSummary(this),
       m_staticDevicesAtATime(this),
       m_spinDevicesAtATime(this),
+      m_staticCanaryCount(this),
+      m_spinCanaryCount(this),
+      m_staticStopAfterFailures(this),
+      m_spinStopAfterFailures(this),
       m_timer(this) {
     setObjectName(QStringLiteral("updatePage"));
     m_timer.setObjectName(QStringLiteral("updatePollTimer"));
@@ -69,8 +81,15 @@ void CUpdatePage::BuildLayout() {
     m_downgradeChoices.addButton(&m_radioAsk, 0);
     m_downgradeChoices.addButton(&m_radioSkip, 1);
     m_downgradeChoices.addButton(&m_radioRewrite, 2);
+    m_spinCanaryCount.setObjectName(QStringLiteral("canaryCount"));
+    m_spinStopAfterFailures.setObjectName(QStringLiteral("stopAfterFailures"));
     m_staticDevicesAtATime.setBuddy(&m_spinDevicesAtATime);
+    m_staticCanaryCount.setBuddy(&m_spinCanaryCount);
+    m_staticStopAfterFailures.setBuddy(&m_spinStopAfterFailures);
     m_spinDevicesAtATime.setRange(DevicesAtATimeSetting::kMinimum, DevicesAtATimeSetting::kMaximum);
+    m_spinCanaryCount.setRange(CanaryCountSetting::kMinimum, CanaryCountSetting::kMaximum);
+    m_spinStopAfterFailures.setRange(StopAfterFailuresSetting::kMinimum,
+                                     StopAfterFailuresSetting::kMaximum);
 
     auto* choices = new QVBoxLayout(&m_groupDowngrade);
     choices->addWidget(&m_radioAsk);
@@ -78,9 +97,15 @@ void CUpdatePage::BuildLayout() {
     choices->addWidget(&m_radioRewrite);
     m_groupDowngrade.setMinimumWidth(DialogUnitsX(*this, 220));
 
-    auto* devicesAtATime = new QHBoxLayout;
-    devicesAtATime->addWidget(&m_staticDevicesAtATime);
-    devicesAtATime->addWidget(&m_spinDevicesAtATime);
+    // The numbers of a rewrite, one per row, beside the choices.
+    auto* devicesAtATime = new QGridLayout;
+    devicesAtATime->setVerticalSpacing(DialogUnitsY(*this, 2));
+    devicesAtATime->addWidget(&m_staticDevicesAtATime, 0, 0);
+    devicesAtATime->addWidget(&m_spinDevicesAtATime, 0, 1);
+    devicesAtATime->addWidget(&m_staticCanaryCount, 1, 0);
+    devicesAtATime->addWidget(&m_spinCanaryCount, 1, 1);
+    devicesAtATime->addWidget(&m_staticStopAfterFailures, 2, 0);
+    devicesAtATime->addWidget(&m_spinStopAfterFailures, 2, 1);
 
     auto* group = new QHBoxLayout;
     group->addWidget(&m_groupDowngrade);
@@ -93,6 +118,7 @@ void CUpdatePage::BuildLayout() {
     layout->addWidget(&m_staticTitle);
     layout->addSpacing(DialogUnitsY(*this, 4));
     layout->addWidget(&m_list, 1);
+    layout->addWidget(&m_listTools);
     layout->addWidget(&m_staticSummary);
     layout->addSpacing(DialogUnitsY(*this, 2));
     layout->addLayout(group);
@@ -102,8 +128,12 @@ bool CUpdatePage::OnInitDialog() {
     InitTexts();
     m_radioAsk.setChecked(true);
     InitDevicesAtATime();
+    InitRolloutLimits();
     connect(&m_spinDevicesAtATime, &QSpinBox::valueChanged, this,
             &CUpdatePage::OnDevicesAtATimeChanged);
+    connect(&m_spinCanaryCount, &QSpinBox::valueChanged, this, &CanaryCountSetting::Remember);
+    connect(&m_spinStopAfterFailures, &QSpinBox::valueChanged, this,
+            &StopAfterFailuresSetting::Remember);
     return false;
 }
 
@@ -117,12 +147,19 @@ void CUpdatePage::InitTexts() {
     m_radioSkip.setText(UIText(L"FSTR-0308"));
     m_radioRewrite.setText(UIText(L"FSTR-0309"));
     m_staticDevicesAtATime.setText(UIText(L"FSTR-0311"));
+    m_staticCanaryCount.setText(UIText(L"FSTR-0318"));
+    m_spinCanaryCount.setSpecialValueText(UIText(L"FSTR-0319"));
+    m_staticStopAfterFailures.setText(UIText(L"FSTR-0320"));
+    m_spinStopAfterFailures.setSpecialValueText(UIText(L"FSTR-0321"));
     SetAccessibleText(m_list, m_strTitle);
     SetAccessibleText(m_groupDowngrade, m_strGroupTitle);
     for (QRadioButton* radio : {&m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
         SetAccessibleText(*radio, radio->text());
     }
     SetAccessibleText(m_spinDevicesAtATime, m_staticDevicesAtATime.text());
+    SetAccessibleText(m_spinCanaryCount, m_staticCanaryCount.text());
+    SetAccessibleText(m_spinStopAfterFailures, m_staticStopAfterFailures.text());
+    m_listTools.InitTexts();
     UpdateData(false);
 }
 
@@ -152,6 +189,15 @@ void CUpdatePage::InitDevicesAtATime() {
     if (remembered) {
         ApplyDevicesAtATime();
     }
+}
+
+void CUpdatePage::InitRolloutLimits() {
+    const QSignalBlocker quietCanary(m_spinCanaryCount);
+    const QSignalBlocker quietStop(m_spinStopAfterFailures);
+    m_spinCanaryCount.setValue(CanaryCountSetting::Remembered().value_or(0));
+    m_spinStopAfterFailures.setValue(StopAfterFailuresSetting::Remembered().value_or(0));
+    // Only the engine's settings can stop a rewrite.
+    m_spinStopAfterFailures.setEnabled(Frame().Engine().Settings() != nullptr);
 }
 
 void CUpdatePage::OnDevicesAtATimeChanged(int devices) {
@@ -238,14 +284,20 @@ int CUpdatePage::OnImageLoaded(bool success) {
 
 bool CUpdatePage::StartUpdateJob() {
     UpdateData(true);
-    // A refusal leaves the engine's own value; the job then works with that one.
+    // A refusal leaves the engine's own values; the job then works with those.
     ApplyDevicesAtATime();
+    if (tv::CUpdateSettingsExport* settings = Frame().Engine().Settings()) {
+        settings->SetStopAfterFailures(StopAfterFailures());
+    }
     tv::CUpdateControllerExport* controller = Frame().Engine().Controller();
     if (controller != nullptr && controller->StartUpdate(kDowngradePolicies[m_nDowngradeChoice])) {
         m_runningRows.clear();
+        CDeviceListModel& rows = m_list.Rows();
+        rows.BeginJob();
         for (int row = 0; row < m_list.RowCount(); ++row) {
             if (m_list.IsChecked(row)) {
                 m_runningRows.push_back(row);
+                rows.SetRowVersionBefore(row, m_list.Text(row, kVersionColumn));
             }
         }
         m_bAnyFailed = false;
@@ -280,6 +332,7 @@ void CUpdatePage::OnTimer() {
 void CUpdatePage::FinishUpdateJob() {
     m_timer.stop();
     m_list.FitColumnsToContents();
+    m_listTools.JobEnded();
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
     } else {
@@ -331,8 +384,18 @@ QString CUpdatePage::PhaseText(const QString& phase, int progress) {
 }
 
 void CUpdatePage::ShowProgress(int row, int percentage) {
-    const QString phase = DeviceValue(DeviceRecord(Frame().Engine().Model(), m_list, row), L"phase")
-                              .value_or(QString());
+    tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
+    // Read before the phase: while the phase still says the device is being rewritten, this is
+    // the version its test read, not the one the confirmation reads back.
+    const std::optional<QString> version = DeviceValue(device, L"version");
+    const QString phase = DeviceValue(device, L"phase").value_or(QString());
+    CDeviceListModel& rows = m_list.Rows();
+    if (!phase.isEmpty() || percentage > 0) {
+        rows.MarkRowStarted(row, std::chrono::system_clock::now());
+    }
+    if (version && (phase.startsWith(QLatin1String("upload ")) || phase == QLatin1String("restart"))) {
+        rows.SetRowVersionBefore(row, *version);
+    }
     if (phase.isEmpty() && percentage == 0) {
         // Not reached by the job yet: no bar, only the word.
         m_list.SetText(row, kProgressColumn, PhaseText(phase, percentage));
@@ -344,7 +407,20 @@ void CUpdatePage::ShowProgress(int row, int percentage) {
 void CUpdatePage::ShowUpdateSuccess(int row) {
     FillVersionColumns(row);
     m_list.SetText(row, kProgressColumn, UIText(L"STR-001"));
+    EndRow(row, tv::ToInt(tv::EResultCode::Success));
     ++m_nDone;
+}
+
+void CUpdatePage::EndRow(int row, int resultCode) {
+    CDeviceListModel& rows = m_list.Rows();
+    // Only a success and an unconfirmed version are read back after a rewrite; for every other
+    // end the version shown is still the one the job's test read.
+    if (!tv::IsSuccess(resultCode) &&
+        resultCode != tv::ToInt(tv::EResultCode::VersionNotConfirmed)) {
+        rows.SetRowVersionBefore(row, m_list.Text(row, kVersionColumn));
+    }
+    rows.EndRow(row, RowOutcome(EListJob::Rewrite, resultCode), resultCode,
+                std::chrono::system_clock::now());
 }
 
 void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
@@ -352,6 +428,7 @@ void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
     // Whatever the outcome, the row shows what the device reported last: after a failed or
     // unconfirmed rewrite the operator must see which firmware it really runs.
     FillVersionColumns(row);
+    EndRow(row, resultCode);
     // "No need to rewrite" counts as done, not failed.
     if (resultCode != tv::ToInt(tv::EResultCode::SameVersion)) {
         m_bAnyFailed = true;
@@ -367,7 +444,7 @@ void CUpdatePage::FillVersionColumns(int row) {
         return;
     }
     const wchar_t* const keys[] = {L"modelname", L"version", L"afterversion"};
-    for (int column = 1; column <= 3; ++column) {
+    for (int column = kModelColumn; column <= 3; ++column) {
         if (const auto value = DeviceValue(device, keys[column - 1])) {
             m_list.SetText(row, column, *value);
         }
@@ -392,7 +469,7 @@ void CUpdatePage::ShowSummary() {
 void CUpdatePage::AskDowngrade(int row) {
     m_timer.stop();
     // The operator must see which device asks before answering for it.
-    m_list.SelectRow(row);
+    m_listTools.RevealRow(row);
     const bool rewrite =
         ShowWizardMessage(this, L"MSG-201", QMessageBox::Question,
                           QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
@@ -410,9 +487,12 @@ void CUpdatePage::EnableControls(bool enable) {
     frame.SetCloseEnabled(enable);
     // The list stays readable and scrollable while the rewrite runs; only its check boxes lock.
     m_list.Rows().SetChecksLocked(!enable);
+    m_listTools.SetLocked(!enable);
     for (QWidget* control :
          std::initializer_list<QWidget*>{&m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
         control->setEnabled(enable);
     }
     m_spinDevicesAtATime.setEnabled(enable && Frame().Engine().Settings() != nullptr);
+    m_spinCanaryCount.setEnabled(enable);
+    m_spinStopAfterFailures.setEnabled(enable && Frame().Engine().Settings() != nullptr);
 }

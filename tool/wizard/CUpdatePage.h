@@ -13,15 +13,17 @@
 #include <thread>
 #include <vector>
 
+#include "tool/wizard/CDeviceListTools.h"
 #include "tool/wizard/CDeviceListView.h"
 #include "tool/wizard/CWizardPage.h"
 
 // The rewrite: the checked devices with their versions, the choice for a device that runs newer
-// firmware, how many devices the engine works on at once, and the frame's Update button, which
-// hands the image to the engine (once per run, on a worker thread) and follows the engine's
-// rewrite by polling the devices that have not ended yet. Each row shows its own progress and
-// step as they happen and its result as soon as its device ends; a summary line under the list
-// counts the devices and the time.
+// firmware, how many devices the engine works on at once, how many are rewritten first and after
+// how many failed devices the rewrite stops starting devices, and the frame's Update button,
+// which hands the image to the engine (once per run, on a worker thread) and follows the
+// engine's rewrite by polling the devices that have not ended yet. Each row shows its own
+// progress and step as they happen and its result as soon as its device ends; a summary line
+// under the list counts the devices and the time.
 class CUpdatePage : public CWizardPage {
     Q_OBJECT
 
@@ -42,7 +44,15 @@ public:
     QRadioButton& SkipButton() { return m_radioSkip; }
     QRadioButton& RewriteButton() { return m_radioRewrite; }
     QSpinBox& DevicesAtATimeBox() { return m_spinDevicesAtATime; }
+    QSpinBox& CanaryCountBox() { return m_spinCanaryCount; }
+    QSpinBox& StopAfterFailuresBox() { return m_spinStopAfterFailures; }
+    CDeviceListTools& ListTools() { return m_listTools; }
     QLabel& SummaryLine() { return m_staticSummary; }
+
+    // How many devices to rewrite first, before the others; 0: all alike.
+    int CanaryCount() const { return m_spinCanaryCount.value(); }
+    // After how many failed devices the rewrite stops starting devices; 0: never.
+    int StopAfterFailures() const { return m_spinStopAfterFailures.value(); }
     bool IsImageLoaded() const { return m_bImageLoaded; }
 
     // The step of a running device in words, from its "phase" value and its progress: "part 7
@@ -56,6 +66,7 @@ private:
     void InitTexts();
     void UpdateData(bool saveAndValidate);
     void InitDevicesAtATime();
+    void InitRolloutLimits();
     void OnDevicesAtATimeChanged(int devices);
     // Hands the chosen number to the engine; false when the engine refuses it.
     bool ApplyDevicesAtATime();
@@ -66,6 +77,8 @@ private:
     bool PollUpdateResult(int row);
     void ShowUpdateSuccess(int row);
     void ShowUpdateResult(int row, int resultCode);
+    // Records a row's end in the list's job record.
+    void EndRow(int row, int resultCode);
     void ShowProgress(int row, int percentage);
     void FillVersionColumns(int row);
     void ShowSummary();
@@ -75,6 +88,7 @@ private:
 
     QString m_strTitle;
     CDeviceListView m_list;
+    CDeviceListTools m_listTools;
     QString m_strGroupTitle;
     // Holds the radios as its children, so it must be destroyed after them.
     QGroupBox m_groupDowngrade;
@@ -98,6 +112,10 @@ private:
     QLabel m_staticSummary;
     QLabel m_staticDevicesAtATime;
     QSpinBox m_spinDevicesAtATime;
+    QLabel m_staticCanaryCount;
+    QSpinBox m_spinCanaryCount;
+    QLabel m_staticStopAfterFailures;
+    QSpinBox m_spinStopAfterFailures;
     QButtonGroup m_downgradeChoices;
     QTimer m_timer;
 };

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "tool/wizard/DialogUnits.h"
+#include "tool/wizard/WindowGeometrySetting.h"
 #include "tool/wizard/WizardIcon.h"
 #include "tool/wizard/WizardText.h"
 
@@ -31,9 +32,22 @@ CVortaFWUpdateToolUIDlg::CVortaFWUpdateToolUIDlg(WizardEngineAccess engine, QWid
     connect(&m_btnUpdate, &QPushButton::clicked, this, &CVortaFWUpdateToolUIDlg::OnUpdate);
     connect(&m_btnCancel, &QPushButton::clicked, this, &CVortaFWUpdateToolUIDlg::reject);
     OnInitDialog();
+    WindowGeometrySetting::Restore(*this);
 }
 
-CVortaFWUpdateToolUIDlg::~CVortaFWUpdateToolUIDlg() = default;
+CVortaFWUpdateToolUIDlg::~CVortaFWUpdateToolUIDlg() {
+    // A wizard destroyed while shown has not been through done().
+    if (isVisible()) {
+        WindowGeometrySetting::Remember(*this);
+    }
+}
+
+void CVortaFWUpdateToolUIDlg::done(int result) {
+    if (isVisible()) {
+        WindowGeometrySetting::Remember(*this);
+    }
+    QDialog::done(result);
+}
 
 void CVortaFWUpdateToolUIDlg::BuildLayout() {
     m_separator.setFrameShape(QFrame::HLine);

@@ -17,7 +17,8 @@ class QStackedLayout;
 
 // The wizard: the licence, device and update pages in this order, one shown at a time, above
 // the Back, Next/Update and Cancel buttons. Cancel, Escape and the window's Close end it, except
-// while a page has disabled them because the engine is working.
+// while a page has disabled them because the engine is working. The window opens with the size
+// and position it had when it last ended (never below its minimum, always on a screen).
 class CVortaFWUpdateToolUIDlg : public QDialog {
     Q_OBJECT
 
@@ -52,6 +53,8 @@ public:
     void reject() override;
     // Enter: the wizard has no default action.
     void accept() override {}
+    // Every end of the wizard (Cancel, Close, a stop signal) remembers the window's geometry.
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

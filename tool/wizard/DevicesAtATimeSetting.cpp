@@ -1,6 +1,6 @@
 #include "tool/wizard/DevicesAtATimeSetting.h"
 
-#include <QSettings>
+#include "tool/wizard/UserSettings.h"
 
 namespace DevicesAtATimeSetting {
 
@@ -10,30 +10,14 @@ QString Key() {
     return QStringLiteral("update/devicesAtATime");
 }
 
-// Named explicitly, so the file does not depend on the application object's names. Qt keeps user
-// settings under XDG on Linux: $XDG_CONFIG_HOME/TALBO/VortaFWUpdateTool.conf (default ~/.config).
-QSettings UserSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("TALBO"),
-                     QStringLiteral("VortaFWUpdateTool"));
-}
-
 }  // namespace
 
 std::optional<int> Remembered() {
-    bool ok = false;
-    const int devices = UserSettings().value(Key()).toInt(&ok);
-    if (!ok || devices < kMinimum || devices > kMaximum) {
-        return std::nullopt;
-    }
-    return devices;
+    return RememberedNumber(Key(), kMinimum, kMaximum);
 }
 
 void Remember(int devices) {
-    if (devices < kMinimum || devices > kMaximum) {
-        return;
-    }
-    QSettings settings = UserSettings();
-    settings.setValue(Key(), devices);
+    RememberNumber(Key(), devices, kMinimum, kMaximum);
 }
 
 }  // namespace DevicesAtATimeSetting

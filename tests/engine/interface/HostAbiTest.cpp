@@ -92,6 +92,7 @@ TEST_F(HostAbiTest, EntryPointsGiveTheSameObjectsEveryCall) {
     EXPECT_TRUE(settings->SetStopAfterFailures(3));
     EXPECT_EQ(settings->GetStopAfterFailures(), 3);
     EXPECT_TRUE(settings->SetStopAfterFailures(0));
+    EXPECT_EQ(settings->GetCountedFailures(), 0);
 }
 
 TEST_F(HostAbiTest, RegistersListsAndReadsDevices) {

@@ -80,6 +80,7 @@ public:
     virtual bool StopStartingDevices() = 0;
     virtual bool SetStopAfterFailures(int failures) = 0;
     virtual int GetStopAfterFailures() = 0;
+    virtual int GetCountedFailures() = 0;
 };
 
 using GetVortaUpdateControllerFn = CUpdateControllerExport* (*)();

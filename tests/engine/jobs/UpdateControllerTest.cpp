@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "FakeFleetModel.h"
-#include "engine/jobs/CVersionDecision.h"
+#include "common/VersionDecision.h"
 
 namespace tv = talbo::tesk::vorta;
 using tv::testing::FakeDevice;
@@ -564,7 +564,11 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     model.Add(L"fails-2").refusals[L"WriteNewKernel"] = L"ModeNotChanged";
     model.Add(L"after-1");
     model.Add(L"after-2");
+    // The fake fleet ends its job in moments; the job holds its token a while after its last
+    // device so that the setting is seen refused while the job runs.
+    ::setenv("VORTA_JOB_END_DELAY_MS", "200", 1);
     tv::CUpdateController controller(&model);
+    ::unsetenv("VORTA_JOB_END_DELAY_MS");
     tv::CJobSettings& settings = controller.Settings();
     ASSERT_TRUE(settings.SetDevicesAtATime(1));
     EXPECT_FALSE(settings.SetStopAfterFailures(-1));
@@ -573,6 +577,7 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     EXPECT_FALSE(settings.SetStopAfterFailures(5));  // not while a job runs
     ASSERT_TRUE(WaitForJobEnd(controller));
     EXPECT_EQ(settings.GetStopAfterFailures(), 2);
+    EXPECT_EQ(settings.GetCountedFailures(), 2);  // hosts add these up over their jobs
 
     const std::map<std::wstring, std::wstring> expected = {
         {L"unreachable", L"-3"}, {L"busy", L"-4"},     {L"newer", L"-16"},
@@ -739,7 +744,7 @@ TEST(VersionDecision, NewerComparesTheMajorNumberFirstThenTheRestPadded) {
         {L"", L"unknown", false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(tv::CVersionDecision::IsDeviceNewer(row.image, row.device), row.newer)
+        EXPECT_EQ(tv::common::CVersionDecision::IsDeviceNewer(row.image, row.device), row.newer)
             << "image " << Narrow(row.image) << ", device " << Narrow(row.device);
     }
 }
@@ -764,10 +769,10 @@ TEST(VersionDecision, OnlyAnIdleDeviceAtExactlyTheImagesVersionIsCurrent) {
         {L"skip", L"TimeOut", L"Ver.3.01TC", false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(tv::CVersionDecision::IsAlreadyCurrent(row.policy, row.status, L"Ver.3.01TC",
+        EXPECT_EQ(tv::common::CVersionDecision::IsAlreadyCurrent(row.policy, row.status, L"Ver.3.01TC",
                                                          row.device),
                   row.current)
             << Narrow(row.policy) << " " << Narrow(row.status) << " " << Narrow(row.device);
     }
-    EXPECT_FALSE(tv::CVersionDecision::IsAlreadyCurrent(L"skip", L"Idle", L"", L""));
+    EXPECT_FALSE(tv::common::CVersionDecision::IsAlreadyCurrent(L"skip", L"Idle", L"", L""));
 }

@@ -55,6 +55,11 @@ TEST(DeviceValueTableTest, LentTextsSurviveOverwrites) {
     table.ReleaseRetired();
     table.Set(L"progress", L"6");  // "5" was never lent: overwritten in place
     EXPECT_EQ(table.RetiredCount(), 0U);
+    // A text lent before the job start is no longer read after it: overwritten in place.
+    table.Lend(L"progress");
+    table.ReleaseRetired();
+    table.Set(L"progress", L"7");
+    EXPECT_EQ(table.RetiredCount(), 0U);
 }
 
 // Every text the race tests store is digits followed by as many '%' as the number modulo 40;

@@ -62,6 +62,20 @@ TEST(CommandLine, BatchGrammar) {
         {L"-d host-1 @f", false, L"update", L"host-1", 0, true},
         {L"host-1 -d @f", false, L"update", L"host-1", 0, true},
         {L"-j8 host-1", false, L"skip", L"-j8", 0, true},
+        // Rollout options come out first wherever they stand, with their values.
+        {L"--waves 1,10% @f -j8 --max-failures 5% --json", true, L"skip", L"f", 8, true},
+        {L"@f --report @g --dry-run --retry-busy 30", true, L"skip", L"f", 0, true},
+        {L"--dry-run host-1 -d", false, L"update", L"host-1", 0, true},
+        {L"@f --waves", true, L"skip", L"f", 0, false},
+        {L"@f --waves 1,,2", true, L"skip", L"f", 0, false},
+        {L"@f --waves 0", true, L"skip", L"f", 0, false},
+        {L"@f --waves 101%", true, L"skip", L"f", 0, false},
+        {L"@f --max-failures 0", true, L"skip", L"f", 0, false},
+        {L"@f --retry-busy 1441", true, L"skip", L"f", 0, false},
+        {L"@f --report --json", true, L"skip", L"f", 0, false},
+        {L"@f --json --json", true, L"skip", L"f", 0, false},
+        {L"@f --jobs 2", true, L"skip", L"f", 0, false},
+        {L"--verbose host-1", false, L"skip", L"", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "\"" << tv::common::AsciiToNarrow(c.text) << "\"");
@@ -75,7 +89,10 @@ TEST(CommandLine, BatchGrammar) {
                 EXPECT_EQ(line.GetListFile(), c.listOrHost);
                 EXPECT_EQ(line.GetDevicesAtATime(), c.devicesAtATime);
             }
+        } else if (!c.valid) {
+            EXPECT_FALSE(line.GetArgumentError().empty());
         } else if (c.valid) {
+            EXPECT_TRUE(line.GetArgumentError().empty());
             EXPECT_EQ(line.GetPolicy(), c.policy);
             EXPECT_EQ(line.GetHostName(), c.listOrHost);
         }

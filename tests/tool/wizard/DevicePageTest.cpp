@@ -1,7 +1,10 @@
 // The device page: adding and importing devices, the check boxes as a view of the engine's
 // "update" values, and the access test followed by polling.
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <fstream>
 
@@ -214,6 +217,92 @@ TEST_F(DevicePageTest, CutCellShowsItsFullTextAsTooltip) {
     EXPECT_TRUE(List().CellToolTip(1, 0).isEmpty());
 }
 
+// A click on a column title changes only the order shown: the rows, their checks and every row
+// number the page and the engine see stay in registration order.
+TEST_F(DevicePageTest, ColumnTitleSortsTheViewWhileRowsStayInRegistrationOrder) {
+    const QStringList registered = {"device-10.example", "device-2.example", "Device-1.example"};
+    for (const QString& host : registered) {
+        AddDevice(host);
+    }
+    SetRowChecked(List(), 1, false);
+    QHeaderView& header = *List().header();
+    const auto clickTitle = [&header](int section) {
+        QTest::mouseClick(header.viewport(), Qt::LeftButton, Qt::NoModifier,
+                          QPoint(header.sectionViewportPosition(section) + 5, header.height() / 2));
+    };
+    clickTitle(0);
+    EXPECT_EQ(ShownHosts(List()),
+              (QStringList{"Device-1.example", "device-2.example", "device-10.example"}));
+    EXPECT_TRUE(header.isSortIndicatorShown());
+    EXPECT_EQ(header.sortIndicatorSection(), 0);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_EQ(List().Text(0, 0), registered[0]);
+    EXPECT_FALSE(List().IsChecked(1));
+    AddDevice(QStringLiteral("device-3.example"));  // shown in its sorted place, added at the end
+    EXPECT_EQ(ShownHosts(List()).indexOf(QStringLiteral("device-3.example")), 2);
+    EXPECT_EQ(List().FindRow(QStringLiteral("device-3.example")), 3);
+
+    // Selection, keyboard and tooltips name the row they show.
+    ASSERT_TRUE(List().SelectRow(1));
+    EXPECT_EQ(List().currentIndex().data().toString(), registered[1]);
+    EXPECT_EQ(List().CurrentRow(), 1);
+    engine.model.targetCalls.clear();
+    PressSpaceOnRow(List(), 1);
+    EXPECT_TRUE(List().IsChecked(1));
+    EXPECT_EQ(engine.model.targetCalls,
+              (std::vector<std::pair<std::wstring, bool>>{{L"device-2.example", true}}));
+    List().setColumnWidth(0, 40);
+    const QRect shownFirst = List().visualRect(List().model()->index(0, 0));
+    QHelpEvent help(QEvent::ToolTip, shownFirst.center(),
+                    List().viewport()->mapToGlobal(shownFirst.center()));
+    QApplication::sendEvent(List().viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Device-1.example"));
+
+    clickTitle(0);
+    EXPECT_EQ(ShownHosts(List()).front(), registered[0]);
+    EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder);
+    clickTitle(0);  // the third click returns to registration order
+    EXPECT_EQ(ShownHosts(List()), registered + QStringList{"device-3.example"});
+}
+
+TEST_F(DevicePageTest, SavedReportOfTheAccessTestHasALinePerTestedDevice) {
+    for (const char* host : {"a.example", "b.example", "c.example"}) {
+        AddDevice(QString::fromLatin1(host));
+    }
+    SetRowChecked(List(), 2, false);
+    engine.controller.onTest = [this] {
+        fake::Device& a = engine.model.At(L"a.example");
+        a.script = {20, 100};
+        a.values[L"modelname"] = L"=cmd|' /C calc'!A0";
+        a.values[L"version"] = L"Ver.3.00TC";
+        engine.model.At(L"b.example").script = {-3};
+        return true;
+    };
+    EXPECT_FALSE(DevicePage().ListTools().SaveReportButton().isEnabled());
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().TestButton());
+    ASSERT_TRUE(answerer.WaitForMessages(1));
+
+    const QString path = folder.filePath(QStringLiteral("test.csv"));
+    answerer.ChooseFile(path);
+    Click(DevicePage().ListTools().SaveReportButton());
+    ASSERT_EQ(answerer.fileDialogs.size(), 1u);
+    EXPECT_EQ(answerer.fileDialogs[0].nameFilters, QStringList{QStringLiteral("CSV File(*.csv)")});
+    EXPECT_TRUE(answerer.fileDialogs[0].selectedFiles.value(0).endsWith("/vorta-report.csv"));
+    const std::vector<QStringList> csv = ReadCsv(path);
+    ASSERT_EQ(csv.size(), 3u);  // the header and the two tested devices
+    EXPECT_EQ(csv[0].join(','), QStringLiteral("host,model,version_before,version_after,outcome,"
+                                               "result_code,result,wave,start,end,test_attempts"));
+    const QStringList passed = {"a.example", "'=cmd|' /C calc'!A0", "Ver.3.00TC", "", "0", "100",
+                                "Success", ""};
+    EXPECT_EQ(csv[1].mid(0, 8), passed);
+    EXPECT_LE(csv[1][8], csv[1][9]);  // both set, the end not before the start
+    EXPECT_FALSE(csv[1][8].isEmpty());
+    EXPECT_EQ(csv[1][10], QStringLiteral("1"));
+    const QStringList failed = {"b.example", "", "", "", "-100", "-3", List().Text(1, 3), ""};
+    EXPECT_EQ(csv[2].mid(0, 8), failed);
+}
+
 TEST_F(DevicePageTest, AccessTestNeedsACheckedRowAndAnEngineThatStarts) {
     AddDevice(QStringLiteral("a.example"));
     SetRowChecked(List(), 0, false);
@@ -234,7 +323,7 @@ TEST_F(DevicePageTest, AccessTestNeedsACheckedRowAndAnEngineThatStarts) {
     EXPECT_TRUE(Dlg().CancelButton().isEnabled());
 }
 
-TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnds) {
+TEST_F(DevicePageTest, AccessTestLocksTheWizardAndShowsEachResultWhenItsDeviceEnds) {
     for (const char* host : {"a.example", "b.example", "c.example"}) {
         AddDevice(QString::fromLatin1(host));
     }
@@ -247,6 +336,9 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
         engine.model.At(L"c.example").script = {100};
         return true;
     };
+    CDeviceListTools& tools = DevicePage().ListTools();
+    tools.FilterBox().setCurrentIndex(2);  // unfinished: every checked row, as none has run
+    EXPECT_EQ(ShownHosts(List()).size(), 3);
     Click(DevicePage().TestButton());
 
     // Running: nothing may close the wizard or change the devices.
@@ -256,7 +348,8 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
     EXPECT_FALSE(Dlg().IsCloseEnabled());
     for (QWidget* control : std::initializer_list<QWidget*>{
              &DevicePage().AddButton(), &DevicePage().BrowseButton(), &DevicePage().TestButton(),
-             &DevicePage().NameEntry(), &DevicePage().FileEntry()}) {
+             &DevicePage().NameEntry(), &DevicePage().FileEntry(), &tools.CheckFailedButton(),
+             &tools.SaveReportButton()}) {
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     }
     ExpectReadableWithLockedChecks(List());
@@ -264,10 +357,14 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
     QTest::keyClick(&Dlg(), Qt::Key_Escape);
     EXPECT_TRUE(Dlg().isVisible());
 
-    // Later rows wait for the first one, even when they have ended already.
-    ASSERT_TRUE(WaitFor([&] { return engine.model.At(L"a.example").script.empty(); }));
-    EXPECT_TRUE(List().Text(1, 3).isEmpty());
-    EXPECT_TRUE(List().Text(2, 3).isEmpty());
+    // Later rows do not wait for the first one; the filter follows each row as it ends.
+    EXPECT_TRUE(tools.FilterBox().isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return List().Text(1, 3) == Text(L"STR-004"); }));
+    ASSERT_TRUE(WaitFor([&] { return List().Text(2, 3) == QStringLiteral("Success"); }));
+    EXPECT_TRUE(List().Text(0, 3).isEmpty());
+    EXPECT_EQ(ShownHosts(List()), QStringList{QStringLiteral("a.example")});
+    tools.FilterBox().setCurrentIndex(1);  // failed
+    EXPECT_EQ(ShownHosts(List()), QStringList{QStringLiteral("b.example")});
 
     answerer.Answer(QMessageBox::Ok);
     engine.model.At(L"a.example").script = {100};
@@ -285,6 +382,8 @@ TEST_F(DevicePageTest, AccessTestWithAnUnreachableDeviceLocksTheWizardUntilItEnd
     EXPECT_TRUE(Dlg().IsCloseEnabled());
     EXPECT_TRUE(DevicePage().TestButton().isEnabled());
     EXPECT_FALSE(List().Rows().ChecksLocked());
+    EXPECT_TRUE(tools.CheckFailedButton().isEnabled());
+    EXPECT_TRUE(tools.SaveReportButton().isEnabled());
 }
 
 TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {

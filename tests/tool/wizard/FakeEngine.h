@@ -86,6 +86,7 @@ public:
     bool StopStartingDevices() override { return ++stopCalls, false; }
     bool SetStopAfterFailures(int failures) override;
     int GetStopAfterFailures() override { return stopAfterFailures; }
+    int GetCountedFailures() override { return countedFailures; }
 
     int devicesAtATime = 1;
     bool refuse = false;  // as while a job runs
@@ -93,6 +94,7 @@ public:
     std::deque<tv::EJobState> jobStates;  // the states of the next polls, then Idle
     int stopCalls = 0;
     int stopAfterFailures = 0;
+    int countedFailures = 0;
 };
 
 // The whole stand-in, with the access object the wizard takes.

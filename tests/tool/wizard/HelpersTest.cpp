@@ -1,4 +1,5 @@
-// The file-dialog filter conversion, the single-instance raise and the end on stop signals.
+// The file-dialog filter conversion, the device lists' natural order, the single-instance raise and
+// the end on stop signals.
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include "WizardDriver.h"
 #include "tool/app/SingleInstanceLock.h"
 #include "tool/app/StopSignals.h"
+#include "tool/wizard/CDeviceListProxy.h"
 #include "tool/wizard/EndOnStopSignal.h"
 #include "tool/wizard/FileDialogFilter.h"
 #include "tool/wizard/RaiseOnRequest.h"
@@ -37,6 +39,23 @@ TEST(FileDialogFilter, TurnsBarSeparatedPairsIntoQtNameFilters) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ToQtNameFilters(QString::fromUtf8(c.input)), c.expected) << c.input;
+    }
+}
+
+TEST(DeviceListOrder, RunsOfDigitsCompareAsNumbersAndLettersWithoutCase) {
+    const struct {
+        const char* left;
+        const char* right;
+        int sign;
+    } cases[] = {
+        {"device-2", "device-10", -1}, {"device-10", "device-9", 1}, {"10.0.0.9", "10.0.0.10", -1},
+        {"Device-1", "device-2", -1},  {"lab", "LAB-1", -1},         {"a007", "a7", -1},
+        {"a007", "a8", -1},            {"x", "x1", -1},              {"same", "same", 0},
+    };
+    for (const auto& c : cases) {
+        const int result = CDeviceListProxy::CompareNaturally(QString::fromLatin1(c.left),
+                                                              QString::fromLatin1(c.right));
+        EXPECT_EQ((result > 0) - (result < 0), c.sign) << c.left << " " << c.right;
     }
 }
 

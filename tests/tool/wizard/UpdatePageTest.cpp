@@ -3,8 +3,12 @@
 // message and the number of devices at a time.
 #include <QDir>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
 
 #include "FakeEngine.h"
 #include "WizardDriver.h"
@@ -26,6 +30,7 @@ protected:
     }
 
     CDeviceListView& List() { return UpdatePage().List(); }
+    CDeviceListTools& Tools() { return UpdatePage().ListTools(); }
 
     // The device's rewrite as the engine reports it once the job starts.
     void OnUpdate(std::function<void()> scripts) {
@@ -55,7 +60,12 @@ protected:
         EXPECT_FALSE(Dlg().NextButton().isVisible());
         EXPECT_FALSE(UpdatePage().AskButton().isEnabled());
         EXPECT_FALSE(UpdatePage().RewriteButton().isEnabled());
-        EXPECT_FALSE(UpdatePage().DevicesAtATimeBox().isEnabled());
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 &UpdatePage().DevicesAtATimeBox(), &UpdatePage().CanaryCountBox(),
+                 &UpdatePage().StopAfterFailuresBox(), &Tools().CheckFailedButton(),
+                 &Tools().SaveReportButton()}) {
+            EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+        }
         ExpectReadableWithLockedChecks(List());
         EXPECT_FALSE(Dlg().close());
         QTest::keyClick(&Dlg(), Qt::Key_Escape);
@@ -70,6 +80,8 @@ protected:
         EXPECT_TRUE(List().isEnabled());
         EXPECT_FALSE(List().Rows().ChecksLocked());
         EXPECT_TRUE(UpdatePage().DevicesAtATimeBox().isEnabled());
+        EXPECT_TRUE(UpdatePage().CanaryCountBox().isEnabled());
+        EXPECT_TRUE(UpdatePage().StopAfterFailuresBox().isEnabled());
         EXPECT_EQ(Dlg().focusWidget(), &Dlg().UpdateButton());
     }
 
@@ -275,7 +287,7 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
             if (box.text() == Text(L"MSG-201")) {
                 auto* timer = UpdatePage().findChild<QTimer*>(QStringLiteral("updatePollTimer"));
                 timerStopped = timer != nullptr && !timer->isActive();
-                selectedRow = List().currentIndex().row();
+                selectedRow = List().CurrentRow();
             }
         };
         StartRewrite();
@@ -363,11 +375,12 @@ TEST_F(UpdatePageTest, AskingDeviceFarDownTheListIsSelectedAndScrolledIntoView) 
         engine.model.At(L"more-55.example").script = {-16};
         return true;
     };
+    Tools().FilterBox().setCurrentIndex(1);  // failed: the asking row is hidden at first
     bool shown = false;
     int selected = -1;
     answerer.whileOpen = [&](QMessageBox& box) {
         if (box.text() == Text(L"MSG-201")) {
-            selected = List().currentIndex().row();
+            selected = List().CurrentRow();
             const QRect row = List().visualRect(List().currentIndex());
             shown = List().viewport()->rect().contains(row);
         }
@@ -378,7 +391,124 @@ TEST_F(UpdatePageTest, AskingDeviceFarDownTheListIsSelectedAndScrolledIntoView) 
     ASSERT_TRUE(answerer.WaitForMessages(3));
     EXPECT_EQ(selected, 58);
     EXPECT_TRUE(shown);
+    EXPECT_EQ(Tools().FilterBox().currentIndex(), 0);
     EXPECT_EQ(List().Text(58, 4), Text(L"STR-003"));
+}
+
+TEST_F(UpdatePageTest, ProgressColumnSortsByHowFarEachDeviceGot) {
+    Click(Dlg().BackButton());
+    engine.Register(L"d.example");
+    engine.Register(L"e.example");
+    GoToUpdatePage();
+    OnUpdate([this] {
+        engine.model.At(L"a.example").script = {0, 40};
+        engine.model.At(L"a.example").values[L"phase"] = L"upload 3/11";
+        engine.model.At(L"b.example").script = {-3};
+        engine.model.At(L"c.example").script = {0};
+        engine.model.At(L"d.example").script = {100};
+        engine.model.At(L"e.example").script = {0, 7};
+        engine.model.At(L"e.example").values[L"phase"] = L"restart";
+    });
+    List().sortByColumn(4, Qt::AscendingOrder);
+    StartRewrite();
+    const QStringList ascending = {"b.example", "c.example", "e.example", "a.example",
+                                   "d.example"};
+    ASSERT_TRUE(WaitFor([&] { return ShownHosts(List()) == ascending; }))
+        << ShownHosts(List()).join(' ').toStdString();
+    EXPECT_EQ(List().Text(0, 0), QStringLiteral("a.example"));
+    // The order follows as rows move: a ends, and goes to the end.
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(WaitFor([&] { return ShownHosts(List()).back() == "a.example"; }));
+    for (const wchar_t* host : {L"c.example", L"e.example"}) {
+        engine.model.At(host).script = {100};
+    }
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+}
+
+// "Failed" and "Unfinished" follow the rows while the rewrite runs; afterwards "Check failed
+// only" leaves exactly the failed devices as targets (a skipped newer device is no failure).
+TEST_F(UpdatePageTest, FilterFollowsTheRewriteAndCheckFailedOnlyRetriesTheFailedDevices) {
+    OnUpdate([this] {
+        engine.model.At(L"a.example").script = {0, 30};  // holds until the test lets it fail
+        engine.model.At(L"b.example").script = {-16};
+        engine.model.At(L"c.example").script = {100};
+    });
+    Click(UpdatePage().SkipButton());
+    Tools().FilterBox().setCurrentIndex(2);  // unfinished
+    StartRewrite();
+    ASSERT_TRUE(WaitFor([&] { return ShownHosts(List()) == QStringList{"a.example"}; }));
+    Tools().FilterBox().setCurrentIndex(1);  // failed
+    EXPECT_TRUE(ShownHosts(List()).isEmpty());
+    answerer.Answer(QMessageBox::Ok);
+    engine.model.At(L"a.example").script = {-3};
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_EQ(ShownHosts(List()), QStringList{"a.example"});
+
+    ASSERT_TRUE(Tools().CheckFailedButton().isEnabled());
+    engine.model.targetCalls.clear();
+    Click(Tools().CheckFailedButton());
+    EXPECT_TRUE(List().IsChecked(0));
+    EXPECT_FALSE(List().IsChecked(1));
+    EXPECT_FALSE(List().IsChecked(2));
+    EXPECT_EQ(engine.model.targetCalls, (std::vector<std::pair<std::wstring, bool>>{
+                                            {L"b.example", false}, {L"c.example", false}}));
+    OnUpdate([this] { engine.model.At(L"a.example").script = {0, 50}; });
+    StartRewrite();
+    using ERowOutcome = CDeviceListModel::ERowOutcome;
+    EXPECT_EQ(List().Rows().Outcome(0), ERowOutcome::Running);
+    EXPECT_EQ(List().Rows().Outcome(1), ERowOutcome::None);
+    answerer.Answer(QMessageBox::Ok);
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(answerer.WaitForMessages(4));
+    EXPECT_FALSE(Tools().CheckFailedButton().isEnabled());  // nothing failed this time
+}
+
+// One line per device of the last rewrite, as its row shows it; the version before is what the
+// job's test read, the version after what the device reported once rewritten.
+TEST_F(UpdatePageTest, SavedReportHoldsTheLastRewriteAndAFailedWriteSaysWhy) {
+    SetRowChecked(List(), 2, false);
+    OnUpdate([this] {
+        fake::Device& a = engine.model.At(L"a.example");
+        a.script = {0, 60};
+        a.values[L"phase"] = L"upload 5/11";
+        a.values[L"version"] = L"Ver.3.00TC";
+        a.values[L"modelname"] = L"=HYPERLINK(\"x\")";
+        engine.model.At(L"b.example").script = {0, -3};
+    });
+    StartRewrite();
+    ASSERT_TRUE(WaitFor([&] { return List().Text(0, 4).startsWith("60%"); }));
+    engine.model.At(L"a.example").values[L"version"] = L"Ver.3.01TC";  // read back
+    engine.model.At(L"a.example").script = {100};
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("rewrite.csv"));
+    answerer.ChooseFile(path);
+    Click(Tools().SaveReportButton());
+    const std::vector<QStringList> csv = ReadCsv(path);
+    ASSERT_EQ(csv.size(), 3u);
+    EXPECT_EQ(csv[1].mid(0, 8), (QStringList{"a.example", "\"'=HYPERLINK(\"\"x\"\")\"", "Ver.3.00TC",
+                                             "Ver.3.01TC", "0", "100", "Success", ""}));
+    EXPECT_EQ(csv[2].mid(0, 8), (QStringList{"b.example", "QX-100", "Ver.3.01TC", "", "-200", "-3",
+                                             List().Text(1, 4), ""}));
+    for (const QStringList& line : {csv[1], csv[2]}) {
+        EXPECT_FALSE(line[8].isEmpty());
+        EXPECT_LE(line[8], line[9]);
+        EXPECT_EQ(line[10], QStringLiteral("1"));
+    }
+
+    const QString unwritable = folder.filePath(QStringLiteral("missing/rewrite.csv"));
+    answerer.ChooseFile(unwritable);
+    answerer.Answer(QMessageBox::Ok);
+    Click(Tools().SaveReportButton());
+    ASSERT_EQ(answerer.messages.size(), 3u);
+    EXPECT_EQ(answerer.messages[2].text,
+              Text(L"FSTR-0125").arg(QString::fromStdString(std::strerror(ENOENT))));
+    EXPECT_EQ(answerer.messages[2].icon, QMessageBox::Critical);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"rewrite.csv"});
 }
 
 // The number of devices at a time: remembered in the user's settings (which win), else the
@@ -461,6 +591,47 @@ TEST_F(DevicesAtATime, ChoiceIsRememberedHandedToTheEngineAndLockedWhileAJobRuns
     OpenUpdatePage();
     EXPECT_EQ(Box().value(), 6);
     EXPECT_EQ(engine.settings.devicesAtATime, 6);
+}
+
+// How many devices are rewritten first and after how many failures the rewrite stops: 0 to 9999,
+// remembered like the devices at a time, locked while a job runs; the stop reaches the engine
+// before the job starts.
+TEST_F(DevicesAtATime, RolloutLimitsAreRememberedAndTheStopReachesTheEngineBeforeTheStart) {
+    UserSettings().setValue(QStringLiteral("update/canaryCount"), 5);
+    UserSettings().setValue(QStringLiteral("update/stopAfterFailures"), QStringLiteral("many"));
+    OpenUpdatePage();
+    EXPECT_EQ(UpdatePage().CanaryCount(), 5);
+    EXPECT_EQ(UpdatePage().StopAfterFailures(), 0);
+    for (QSpinBox* box : {&UpdatePage().CanaryCountBox(), &UpdatePage().StopAfterFailuresBox()}) {
+        EXPECT_EQ(box->minimum(), 0);
+        EXPECT_EQ(box->maximum(), 9999);
+        EXPECT_FALSE(box->specialValueText().isEmpty());  // 0 reads as "off", not as a number
+    }
+    UpdatePage().CanaryCountBox().setValue(2);
+    UpdatePage().StopAfterFailuresBox().setValue(3);
+    EXPECT_EQ(UserSettings().value(QStringLiteral("update/canaryCount")).toInt(), 2);
+    EXPECT_EQ(UserSettings().value(QStringLiteral("update/stopAfterFailures")).toInt(), 3);
+
+    int stopAtStart = -1;
+    engine.controller.onUpdate = [&](const std::wstring&) {
+        stopAtStart = engine.settings.stopAfterFailures;
+        engine.model.At(L"a.example").script = {0, 50};
+        return true;
+    };
+    answerer.Answer(QMessageBox::Yes);
+    Click(Dlg().UpdateButton());
+    ASSERT_TRUE(WaitFor([&] { return !engine.controller.updatePolicies.empty(); }));
+    EXPECT_EQ(stopAtStart, 3);
+    EXPECT_FALSE(UpdatePage().StopAfterFailuresBox().isEnabled());
+    answerer.Answer(QMessageBox::Ok);
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+
+    dialog.reset();
+    engine.model.devices.clear();
+    OpenUpdatePage();
+    EXPECT_EQ(UpdatePage().CanaryCount(), 2);
+    EXPECT_EQ(UpdatePage().StopAfterFailures(), 3);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "WizardDriver.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
 
 #include "tool/app/CUIStringTable.h"
+#include "tool/wizard/UserSettings.h"
 
 namespace wizardtest {
 
@@ -55,7 +57,8 @@ void ModalAnswerer::Poll() {
     }
     if (auto* dialog = qobject_cast<QFileDialog*>(modal);
         dialog != nullptr && dialog->isVisible()) {
-        fileDialogs.push_back({dialog->nameFilters(), dialog->directory().absolutePath()});
+        fileDialogs.push_back(
+            {dialog->nameFilters(), dialog->directory().absolutePath(), dialog->selectedFiles()});
         const QString path = files.empty() ? QString() : files.front();
         if (!files.empty()) {
             files.pop_front();
@@ -81,6 +84,19 @@ QString Text(const wchar_t* key) {
     return QString::fromStdWString(talbo::tesk::vorta::CUIStringTable::GetInstance().GetText(key));
 }
 
+std::vector<QStringList> ReadCsv(const QString& path) {
+    QFile file(path);
+    std::vector<QStringList> lines;
+    if (!file.open(QIODevice::ReadOnly)) {
+        return lines;
+    }
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const QString& line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        lines.push_back(line.split(QLatin1Char(',')));
+    }
+    return lines;
+}
+
 void WizardTest::ShowWizard(WizardEngineAccess engine) {
     dialog = std::make_unique<CVortaFWUpdateToolUIDlg>(std::move(engine));
     dialog->show();
@@ -89,6 +105,8 @@ void WizardTest::ShowWizard(WizardEngineAccess engine) {
 
 void WizardTest::TearDown() {
     dialog.reset();
+    // Every test opens its wizard where a first run would.
+    UserSettings().remove(QStringLiteral("window/geometry"));
     EXPECT_EQ(answerer.unexpected, 0);
 }
 
@@ -123,8 +141,16 @@ void WizardTest::SetRowChecked(CDeviceListView& list, int row, bool checked) {
 
 void WizardTest::PressSpaceOnRow(CDeviceListView& list, int row) {
     list.setFocus();
-    list.setCurrentIndex(list.Rows().index(row, 0));
+    list.setCurrentIndex(list.ViewIndex(row, 0));
     QTest::keyClick(&list, Qt::Key_Space);
+}
+
+QStringList WizardTest::ShownHosts(const CDeviceListView& list) {
+    QStringList hosts;
+    for (int row = 0; row < list.ShownRowCount(); ++row) {
+        hosts.append(list.model()->index(row, 0).data().toString());
+    }
+    return hosts;
 }
 
 void WizardTest::ExpectReadableWithLockedChecks(CDeviceListView& list) {

@@ -35,6 +35,7 @@ struct SeenMessage {
 struct SeenFileDialog {
     QStringList nameFilters;
     QString directory;
+    QStringList selectedFiles;  // as the dialog offered them
 };
 
 // Answers every application-modal box in turn with the next queued answer. A box without a queued
@@ -73,6 +74,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 15000);
 // The text of a key, as the wizard shows it.
 QString Text(const wchar_t* key);
 
+// The lines of a CSV file without their CR LF ends, each split at its commas (the tests' fields
+// hold no quoted commas); empty when the file cannot be read.
+std::vector<QStringList> ReadCsv(const QString& path);
+
 // A wizard shown over an engine, with the answerer. The engine is made by the derived fixture.
 class WizardTest : public ::testing::Test {
 protected:
@@ -95,6 +100,8 @@ protected:
     static void SetRowChecked(CDeviceListView& list, int row, bool checked);
     // Toggles the check box of a row from the keyboard (Space on the current row).
     static void PressSpaceOnRow(CDeviceListView& list, int row);
+    // The host names of the rows the list shows, in the view's order.
+    static QStringList ShownHosts(const CDeviceListView& list);
     // While a job runs: the list is enabled (not greyed out) and its check boxes change neither
     // by a click nor from the keyboard.
     static void ExpectReadableWithLockedChecks(CDeviceListView& list);

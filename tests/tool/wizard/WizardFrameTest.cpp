@@ -3,17 +3,22 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QComboBox>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTest>
 
 #include "FakeEngine.h"
 #include "WizardDriver.h"
 #include "tool/app/CUIStringTable.h"
+#include "tool/wizard/UserSettings.h"
 
 namespace wizardtest {
 namespace {
@@ -119,6 +124,7 @@ TEST_F(WizardFrame, EveryControlHasAnAccessibleName) {
                              qobject_cast<QLineEdit*>(widget) != nullptr ||
                              qobject_cast<QPlainTextEdit*>(widget) != nullptr ||
                              qobject_cast<QAbstractSpinBox*>(widget) != nullptr ||
+                             qobject_cast<QComboBox*>(widget) != nullptr ||
                              qobject_cast<QGroupBox*>(widget) != nullptr ||
                              (qobject_cast<QAbstractItemView*>(widget) != nullptr &&
                               qobject_cast<QHeaderView*>(widget) == nullptr);
@@ -132,7 +138,7 @@ TEST_F(WizardFrame, EveryControlHasAnAccessibleName) {
         EXPECT_FALSE(widget->accessibleName().contains(QLatin1Char('&')))
             << widget->objectName().toStdString();
     }
-    EXPECT_GE(controls, 19);
+    EXPECT_GE(controls, 29);
 }
 
 TEST_F(WizardFrame, ButtonStatesAcrossBackNextAndUpdate) {
@@ -197,6 +203,13 @@ TEST_F(WizardFrame, CancelAndCloseEndTheWizardOnAnyPageWithoutAQuestion) {
     EXPECT_TRUE(answerer.messages.empty());
 }
 
+// At the window's minimum size every page still has room for all of its controls.
+void ExpectPagesFitTheMinimum(CVortaFWUpdateToolUIDlg& dialog) {
+    const QSize needed = dialog.layout()->minimumSize();
+    EXPECT_LE(needed.width(), dialog.minimumWidth());
+    EXPECT_LE(needed.height(), dialog.minimumHeight());
+}
+
 TEST_F(WizardFrame, LayoutKeepsADesktopSizedMinimum) {
     EXPECT_GE(Dlg().minimumWidth(), 400);
     EXPECT_GE(Dlg().minimumHeight(), 250);
@@ -205,6 +218,37 @@ TEST_F(WizardFrame, LayoutKeepsADesktopSizedMinimum) {
     EXPECT_EQ(DevicePage().List().columnWidth(0), 120);
     EXPECT_EQ(UpdatePage().List().Rows().headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(),
               Text(L"FSTR-0305"));
+    ExpectPagesFitTheMinimum(Dlg());
+}
+
+// The window opens as it was left, by Cancel or otherwise; a remembered place that is off every
+// screen or smaller than the window's minimum gives a window that is on a screen and whole.
+TEST_F(WizardFrame, OpensWithTheRememberedSizeAndPositionWhereTheyAreUsable) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect left(screen.topLeft() + QPoint(40, 30), Dlg().minimumSize() + QSize(60, 40));
+    Dlg().setGeometry(left);
+    Click(Dlg().CancelButton());
+    dialog.reset();
+    ShowWizard(engine.Access());
+    EXPECT_EQ(Dlg().geometry(), left);
+    Dlg().resize(Dlg().minimumSize() + QSize(10, 10));
+    dialog.reset();  // destroyed while shown
+    ShowWizard(engine.Access());
+    EXPECT_EQ(Dlg().size(), Dlg().minimumSize() + QSize(10, 10));
+
+    const QRect unusable[] = {QRect(screen.right() + 3000, screen.bottom() + 3000, 700, 500),
+                              QRect(screen.topLeft() + QPoint(5, 5), QSize(120, 80))};
+    for (const QRect& remembered : unusable) {
+        SCOPED_TRACE(remembered.x());
+        dialog.reset();
+        QWidget elsewhere;
+        elsewhere.setGeometry(remembered);
+        UserSettings().setValue(QStringLiteral("window/geometry"), elsewhere.saveGeometry());
+        ShowWizard(engine.Access());
+        EXPECT_GE(Dlg().width(), Dlg().minimumWidth());
+        EXPECT_GE(Dlg().height(), Dlg().minimumHeight());
+        EXPECT_TRUE(screen.intersects(Dlg().frameGeometry()));
+    }
 }
 
 // The Japanese interface: every text from the Japanese file, and a font that shows it.
@@ -234,6 +278,10 @@ TEST_F(JapaneseWizard, ShowsTheJapaneseTextsInAFontThatHasTheirGlyphs) {
     EXPECT_EQ(dialog.EulaPage().AcceptButton().text(),
               QStringLiteral("使用許諾契約の全条項に同意します。"));
     EXPECT_FALSE(dialog.EulaPage().LicenceText().toPlainText().isEmpty());
+    EXPECT_EQ(dialog.DevicePage().ListTools().CheckFailedButton().text(),
+              QStringLiteral("失敗のみチェック(&F)"));
+    EXPECT_EQ(dialog.UpdatePage().StopAfterFailuresBox().specialValueText(), QStringLiteral("なし"));
+    ExpectPagesFitTheMinimum(dialog);
     EXPECT_FALSE(QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
         << "no font for Japanese: scripts/install-deps installs fonts-noto-cjk";
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tool/app/CUIStringTable.h"
+#include "tool/wizard/WizardText.h"
 
 int main(int argc, char** argv) {
     // Test discovery runs the program at build time, without the test's environment.
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path resources =
         std::filesystem::path(VORTA_SOURCE_DIR) / "tool" / "resources";
     tv::CUIStringTable& table = tv::CUIStringTable::GetInstance();
+    RegisterWizardTextKeys();
     table.LoadDefaults();
     table.LoadFile(resources / "en" / "ui.lng");
     table.LoadLicenceText(resources / "en" / "eula.txt",

@@ -3,10 +3,11 @@
 #include <string>
 #include <string_view>
 
-namespace talbo::tesk::vorta {
+namespace talbo::tesk::vorta::common {
 
 // Whether the update job rewrites a device, judged from its firmware version against the
-// image's. Every decision of "newer" and "same" in the engine is taken here.
+// image's. Every decision of "newer" and "same" is taken here: the engine's, and the tool's
+// forecast of what a rollout would do.
 class CVersionDecision {
 public:
     // Whether the device's firmware is newer than the image's. The major numbers (the first run
@@ -24,4 +25,4 @@ public:
                                  std::wstring_view imageVersion, std::wstring_view deviceVersion);
 };
 
-}  // namespace talbo::tesk::vorta
+}  // namespace talbo::tesk::vorta::common

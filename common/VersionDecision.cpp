@@ -1,8 +1,8 @@
-#include "engine/jobs/CVersionDecision.h"
+#include "common/VersionDecision.h"
 
 #include <algorithm>
 
-namespace talbo::tesk::vorta {
+namespace talbo::tesk::vorta::common {
 
 namespace {
 
@@ -82,4 +82,4 @@ bool CVersionDecision::IsAlreadyCurrent(std::wstring_view policy, std::wstring_v
     return !image.empty() && image == Trimmed(deviceVersion);
 }
 
-}  // namespace talbo::tesk::vorta
+}  // namespace talbo::tesk::vorta::common

@@ -1,0 +1,66 @@
+#include "tool/app/SessionDriver.h"
+
+#include <chrono>
+#include <thread>
+
+#include "tool/app/CConsoleStatus.h"
+#include "tool/app/CFilePath.h"
+#include "tool/app/CRunSession.h"
+#include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/StopSignals.h"
+
+namespace talbo::tesk::vorta {
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(250);
+
+}  // namespace
+
+int TakeStopSignals(CVortaFWUpdateToolUIApp& app) {
+    StopSignals* signals = app.Signals();
+    return signals != nullptr ? signals->Take() : 0;
+}
+
+bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
+                  const SSessionDriverHooks& hooks) {
+    StopSignals* signals = app.Signals();
+    int caught = 0;
+    bool warned = false;
+    for (;;) {
+        session.Poll();
+        if (session.Stage() == CRunSession::EStage::NeedsImage) {
+            if (hooks.loadingImage) {
+                hooks.loadingImage();
+            }
+            const bool loaded =
+                app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
+            if (TakeStopSignals(app) > 0) {
+                session.Interrupt(InterruptedOutcome());  // caught while the image loaded
+                return false;
+            }
+            session.ImageLoaded(loaded);
+        }
+        if (hooks.polled) {
+            hooks.polled();
+        }
+        if (session.IsDone()) {
+            return true;
+        }
+        if (signals != nullptr) {
+            caught += signals->Wait(kPollInterval);
+        } else {
+            std::this_thread::sleep_for(kPollInterval);
+        }
+        if (caught > 0 && (!session.IsRewriting() || caught >= 2)) {
+            session.Interrupt(InterruptedOutcome());
+            return false;
+        }
+        if (caught == 1 && !warned) {
+            warned = true;
+            status.Notice(hooks.rewriteWarning);
+        }
+    }
+}
+
+}  // namespace talbo::tesk::vorta
