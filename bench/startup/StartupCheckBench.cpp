@@ -18,9 +18,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -70,8 +70,8 @@ SRun RunProgram(std::vector<std::string> argv) {
 double CheckInProcess(const std::filesystem::path& engine, const std::filesystem::path& image) {
     const Clock::time_point start = Clock::now();
     int error = 0;
-    const bool ok = tv::FileSha256(engine, error).has_value() &&
-                    tv::FileSha256(image, error).has_value();
+    const bool ok =
+        tv::FileSha256(engine, error).has_value() && tv::FileSha256(image, error).has_value();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return ok ? seconds : -1;
 }

@@ -45,8 +45,8 @@ private:
     std::condition_variable done;
     std::vector<std::thread> threads;  // threads[i] serves index i + 1
     const std::function<void(std::size_t)>* work = nullptr;
-    std::size_t active = 0;  // runners that take part in the current round
-    std::size_t running = 0; // of those, the ones not yet returned
+    std::size_t active = 0;   // runners that take part in the current round
+    std::size_t running = 0;  // of those, the ones not yet returned
     std::uint64_t round = 0;
     bool quitting = false;
 };

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <optional>
 
+#include "common/VersionDecision.h"
 #include "engine/interface/ResultCodes.h"
 #include "engine/jobs/CChangeModeState.h"
 #include "engine/jobs/CCommunicationTestReceive.h"
@@ -12,7 +13,6 @@
 #include "engine/jobs/CSimpleState.h"
 #include "engine/jobs/CUpdateState.h"
 #include "engine/jobs/CVersionConfirmation.h"
-#include "common/VersionDecision.h"
 #include "engine/jobs/ResultNames.h"
 #include "engine/model/CDeviceTrace.h"
 #include "engine/model/CStopSignal.h"
@@ -253,7 +253,8 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
         const std::wstring startName = start != startPoints.end() ? start->second : L"1";
         model->SetDeviceValue(target, L"afterversion", imageVersion);
         const std::wstring version = model->GetDeviceValue(target, L"version");
-        if (common::CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion, version)) {
+        if (common::CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion,
+                                                       version)) {
             ReportUpdateProgress(kResultSameVersion, target);
             SetPhase(target, L"");
             return;

@@ -45,16 +45,19 @@ TEST(AnsiblePlaybook, RunsEachSitesBatchAndFetchesItsLog) {
         std::string list;
         bool hostFails;
         std::vector<std::wstring> logged;
+        bool changed;
     } cases[] = {
         {"every device rewritten",
          "device-1.invalid\ndevice-2.invalid\n",
          false,
-         {L"0 Success", L"0 Success"}},
+         {L"0 Success", L"0 Success"},
+         true},
         // device-1 runs the image since the first run: the rerun leaves it alone.
         {"a device that does not answer",
          "device-1.invalid\nnobody.invalid\n",
          true,
-         {L"1 Success - no need to rewrite", L"-100 Failed to communicate."}},
+         {L"1 Success - no need to rewrite", L"-100 Failed to communicate."},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,7 +99,20 @@ TEST(AnsiblePlaybook, RunsEachSitesBatchAndFetchesItsLog) {
             }
         }
         EXPECT_EQ(logged, c.logged);
-        const std::string lines = ReadAll(results / "localhost" / "devices.tsv");
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+        std::ifstream jsonl(results / "localhost" / "devices.jsonl");
+        std::vector<nlohmann::json> lines;
+        for (std::string line; std::getline(jsonl, line);) {
+            lines.push_back(nlohmann::json::parse(line));
+        }
+        ASSERT_EQ(lines.size(), 3U);  // two devices and the summary
+        EXPECT_EQ(lines.back()["type"], "summary");
+        // "changed" only where a device was rewritten: the rerun over device-1 is ok.
+        const std::string said = ReadAll(output);
+        const std::size_t task = said.find("TASK [The batch runs]");
+        ASSERT_NE(task, std::string::npos) << said;
+        const std::size_t verdict = said.find_first_not_of("*\n ", said.find('\n', task));
+        EXPECT_EQ(said.substr(verdict, said.find(':', verdict) - verdict),
+                  c.changed ? "changed" : "ok")
+            << said;
     }
 }

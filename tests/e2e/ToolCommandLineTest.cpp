@@ -77,10 +77,12 @@ protected:
             fleet["devices"].push_back(
                 {{"host", "r-bad-" + std::to_string(i) + ".invalid"}, {"faults", refusesPart3}});
         }
-        fleet["devices"].push_back(
-            {{"host", "r-busy.invalid"},
-             {"faults",
-              {{{"on", "GetInformation"}, {"action", "busy"}, {"app-name", "Print"}, {"times", 2}}}}});
+        fleet["devices"].push_back({{"host", "r-busy.invalid"},
+                                    {"faults",
+                                     {{{"on", "GetInformation"},
+                                       {"action", "busy"},
+                                       {"app-name", "Print"},
+                                       {"times", 2}}}}});
         sim = std::make_unique<SimulatorProcess>(
             std::vector<std::string>{"--fleet", folder.Write("fleet.json", fleet.dump()).string()});
         ASSERT_TRUE(sim->Started()) << sim->StandardError();
@@ -755,7 +757,8 @@ TEST_F(ToolCommandLine, WavesRunInOrderAndAFailedCanaryStopsTheRollout) {
     const DeviceLines lines = TakeDeviceLines();
     ASSERT_EQ(lines.size(), 5U);
     EXPECT_EQ(lines.at("r-bad-1.invalid").first, -200);
-    const std::string notStarted = "Not rewritten - the run was stopped before this device was started.";
+    const std::string notStarted =
+        "Not rewritten - the run was stopped before this device was started.";
     for (int i = 1; i <= 4; ++i) {
         const std::string host = "r-ok-" + std::to_string(i) + ".invalid";
         EXPECT_EQ(lines.at(host), (std::pair<int, std::string>{-200, notStarted})) << host;
@@ -765,20 +768,19 @@ TEST_F(ToolCommandLine, WavesRunInOrderAndAFailedCanaryStopsTheRollout) {
             EXPECT_TRUE(kind == "priming" || kind == "GetInformation") << request;
         }
     }
-    const std::string stopped = "Rollout stopped after 1 failed device(s); the devices not "
-                                "started were not touched.";
+    const std::string stopped =
+        "Rollout stopped after 1 failed device(s); the devices not "
+        "started were not touched.";
     EXPECT_EQ(Narrow(LastRecordValue(L"Detail")), stopped);
     EXPECT_NE(StandardError().find(stopped), std::string::npos) << StandardError();
 
-    EXPECT_EQ(Run({ListArgument("waves.txt", Hosts("r-ok-", 5, 8)), "--waves", "1,50%", "-j4",
-                   "--json"}),
-              Status(0));
+    EXPECT_EQ(
+        Run({ListArgument("waves.txt", Hosts("r-ok-", 5, 8)), "--waves", "1,50%", "-j4", "--json"}),
+        Status(0));
     const std::vector<nlohmann::json> json = TakeJsonLines(folder.Path());
     ASSERT_EQ(json.size(), 5U);
-    const std::map<std::string, int> waves = {{"r-ok-5.invalid", 1},
-                                              {"r-ok-6.invalid", 2},
-                                              {"r-ok-7.invalid", 3},
-                                              {"r-ok-8.invalid", 3}};
+    const std::map<std::string, int> waves = {
+        {"r-ok-5.invalid", 1}, {"r-ok-6.invalid", 2}, {"r-ok-7.invalid", 3}, {"r-ok-8.invalid", 3}};
     for (std::size_t i = 0; i + 1 < json.size(); ++i) {
         EXPECT_EQ(json[i]["wave"], waves.at(json[i]["host"])) << json[i];
     }
@@ -816,7 +818,8 @@ TEST_F(ToolCommandLine, StopRuleIsExactAtOneAndEightAtATime) {
                        "-j" + std::to_string(c.atATime)}),
                   Status(-200));
         const DeviceLines lines = TakeDeviceLines();
-        EXPECT_EQ(lines.size(), static_cast<std::size_t>(std::count(c.list.begin(), c.list.end(), '\n')));
+        EXPECT_EQ(lines.size(),
+                  static_cast<std::size_t>(std::count(c.list.begin(), c.list.end(), '\n')));
         int started = 0;
         for (const auto& [host, line] : lines) {
             if (host == "nobody.invalid") {
@@ -825,7 +828,10 @@ TEST_F(ToolCommandLine, StopRuleIsExactAtOneAndEightAtATime) {
             }
             const bool touched = HasRequest(host, "ChangeMode", 1);
             started += touched ? 1 : 0;
-            EXPECT_EQ(line.second == "Not rewritten - the run was stopped before this device was started.", !touched) << host;
+            EXPECT_EQ(line.second ==
+                          "Not rewritten - the run was stopped before this device was started.",
+                      !touched)
+                << host;
             EXPECT_EQ(line.first, -200) << host;
         }
         if (c.atATime == 1) {

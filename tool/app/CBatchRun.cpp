@@ -195,8 +195,8 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
     if (!m_options.reportFile.empty()) {
         int error = 0;
         if (!WriteCsvReport(Narrow(m_options.reportFile), session.Reports(), error)) {
-            SayOnStandardError("could not write the report " + Narrow(m_options.reportFile) +
-                               " (" + std::strerror(error) + ")");
+            SayOnStandardError("could not write the report " + Narrow(m_options.reportFile) + " (" +
+                               std::strerror(error) + ")");
         }
     }
     if (session.StoppedByRule()) {
@@ -221,9 +221,9 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
     }
     const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");
     // A batch that rewrote names the image it sent, so a field report identifies the firmware.
-    CResultLog::Write(log, code, detail,
-                      session.ImageSent() ? CResultLog::WithImageDigest(CarriedImageSha256(), keys)
-                                          : keys);
+    CResultLog::Write(
+        log, code, detail,
+        session.ImageSent() ? CResultLog::WithImageDigest(CarriedImageSha256(), keys) : keys);
     // Fleet tools that collect the logs of many sites read where this run's section went.
     SayOnStandardError("result log: " + log.string());
     return code;

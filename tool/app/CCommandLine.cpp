@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "common/Utf8.h"
@@ -12,13 +12,13 @@
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CResultLog.h"
+#include "tool/app/CRunSession.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
-#include "tool/app/ExitCodes.h"
-#include "tool/app/CRunSession.h"
 #include "tool/app/CommandLineHelp.h"
 #include "tool/app/DeviceReport.h"
+#include "tool/app/ExitCodes.h"
 #include "tool/app/RunOutcome.h"
 #include "tool/app/SessionDriver.h"
 #include "tool/app/SystemInfo.h"
@@ -244,9 +244,9 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     if (!m_options.reportFile.empty()) {
         int error = 0;
         if (!WriteCsvReport(NarrowText(m_options.reportFile), session.Reports(), error)) {
-            static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: could not write the report %s (%s)\n",
-                                           NarrowText(m_options.reportFile).c_str(),
-                                           std::strerror(error)));
+            static_cast<void>(
+                std::fprintf(stderr, "VortaFWUpdateTool: could not write the report %s (%s)\n",
+                             NarrowText(m_options.reportFile).c_str(), std::strerror(error)));
         }
     }
     if (m_options.dryRun) {

@@ -104,8 +104,7 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
     return true;
 }
 
-void CRunSession::EndUnstarted(const std::vector<std::wstring>& hosts,
-                               const SRunOutcome& outcome) {
+void CRunSession::EndUnstarted(const std::vector<std::wstring>& hosts, const SRunOutcome& outcome) {
     started = SteadyClock::now();
     for (const std::wstring& host : hosts) {
         SDevice device;
@@ -266,9 +265,10 @@ void CRunSession::PlanWaves() {
         return;
     }
     wavesPlanned = true;
-    const auto rewrites = static_cast<int>(std::count_if(
-        waiting.begin(), waiting.end(),
-        [this](std::size_t index) { return RewritesFirmware(devices[index].plan); }));
+    const auto rewrites =
+        static_cast<int>(std::count_if(waiting.begin(), waiting.end(), [this](std::size_t index) {
+            return RewritesFirmware(devices[index].plan);
+        }));
     waveSizes = WaveSizes(options.waves, rewrites);
     if (waveSizes.empty()) {
         waveSizes.push_back(0);  // only devices the engine leaves alone: one job confirms it
@@ -540,8 +540,7 @@ SRunSummary CRunSession::Summary() const {
     summary.wavesPlanned = options.dryRun || wavesPlanned ? WavesPlanned() : 0;
     summary.wavesRun = wavesRun;
     summary.stopped = stoppedByRule;
-    summary.elapsedSeconds =
-        std::chrono::duration<double>(SteadyClock::now() - started).count();
+    summary.elapsedSeconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
     summary.imageVersion = imageVersion;
     summary.dryRun = options.dryRun;
     summary.exitCode = ExitCode();

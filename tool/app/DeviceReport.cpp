@@ -49,9 +49,10 @@ std::string Rfc3339Utc(SDeviceReport::TimePoint time) {
     std::tm utc{};
     ::gmtime_r(&seconds, &utc);
     std::array<char, 40> text{};
-    const int length = std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                                     utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
-                                     utc.tm_min, utc.tm_sec, static_cast<int>(millis % 1000));
+    const int length =
+        std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                      utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
+                      utc.tm_sec, static_cast<int>(millis % 1000));
     return length > 0 ? std::string(text.data(), static_cast<std::size_t>(length)) : std::string();
 }
 
@@ -87,8 +88,8 @@ nlohmann::json SummaryJson(const SRunSummary& summary) {
         {"waves_planned", summary.wavesPlanned},
         {"waves_run", summary.wavesRun},
         {"stopped", summary.stopped},
-        {"stop_reason", summary.stopped ? nlohmann::json(Utf8(summary.stopReason))
-                                        : nlohmann::json(nullptr)},
+        {"stop_reason",
+         summary.stopped ? nlohmann::json(Utf8(summary.stopReason)) : nlohmann::json(nullptr)},
         {"elapsed_seconds", summary.elapsedSeconds},
         {"tool_version", Utf8(summary.toolVersion)},
         {"image_version", Utf8(summary.imageVersion)},

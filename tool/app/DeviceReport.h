@@ -26,9 +26,9 @@ struct SDeviceReport {
     // The version the device reported after its rewrite; none when it was not rewritten or did
     // not report one.
     std::optional<std::wstring> versionAfter;
-    int outcome = 0;     // the outcome class: the exit code a run of this device alone gives
-    int resultCode = 0;  // the engine's final progress value (100 or a negative result code)
-    std::wstring result;  // the result text, as the log and the device lines show it
+    int outcome = 0;          // the outcome class: the exit code a run of this device alone gives
+    int resultCode = 0;       // the engine's final progress value (100 or a negative result code)
+    std::wstring result;      // the result text, as the log and the device lines show it
     std::optional<int> wave;  // 1-based; none when the device never got into a wave
     std::optional<TimePoint> start;  // when its first test began
     std::optional<TimePoint> end;    // when its end was seen
@@ -45,8 +45,8 @@ struct SRunSummary {
     int rewriteFailed = 0;
     int wavesRun = 0;
     int wavesPlanned = 0;
-    bool stopped = false;      // the stop rule or a signal ended the rollout early
-    std::wstring stopReason;   // empty unless stopped
+    bool stopped = false;     // the stop rule or a signal ended the rollout early
+    std::wstring stopReason;  // empty unless stopped
     double elapsedSeconds = 0;
     std::wstring toolVersion;
     std::wstring imageVersion;

@@ -108,8 +108,9 @@ int TakeRolloutOption(const std::vector<std::wstring_view>& tokens, std::size_t 
         }
         options.maxFailures = hasValue ? ParseShare(value) : std::nullopt;
         if (!options.maxFailures) {
-            return refuse(L"invalid " + quoted + L": give a count or a percentage, as in "
-                                                 L"--max-failures 2 or --max-failures 5%");
+            return refuse(L"invalid " + quoted +
+                          L": give a count or a percentage, as in "
+                          L"--max-failures 2 or --max-failures 5%");
         }
         return 2;
     }
@@ -131,8 +132,9 @@ int TakeRolloutOption(const std::vector<std::wstring_view>& tokens, std::size_t 
             return refuse(quoted + L" is given twice");
         }
         if (!hasValue || value.empty() || value.starts_with(L"--")) {
-            return refuse(L"invalid " + quoted + L": give the CSV file to write, as in "
-                                                 L"--report rollout.csv");
+            return refuse(L"invalid " + quoted +
+                          L": give the CSV file to write, as in "
+                          L"--report rollout.csv");
         }
         options.reportFile = value;
         return 2;

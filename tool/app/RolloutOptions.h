@@ -27,7 +27,7 @@ struct SRolloutOptions {
     std::optional<SDeviceShare> maxFailures;
     int retryBusyMinutes = 0;  // 0: a busy device ends with its busy result at once
     bool dryRun = false;
-    bool json = false;       // JSON lines instead of the tab-separated device lines
+    bool json = false;        // JSON lines instead of the tab-separated device lines
     std::wstring reportFile;  // CSV written at the end; empty: none
 
     bool AnyGiven() const;

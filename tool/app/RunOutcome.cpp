@@ -33,11 +33,17 @@ constexpr SOutcomeRule kOutcomeRules[] = {
 };
 
 constexpr int kBusyResults[] = {
-    ToInt(EResultCode::AnotherUpdating), ToInt(EResultCode::Print), kReservedPrintProgress,
-    ToInt(EResultCode::WebConfig),       ToInt(EResultCode::WebContents),
-    ToInt(EResultCode::Utility),         ToInt(EResultCode::StatusPrint),
-    ToInt(EResultCode::Initialization),  ToInt(EResultCode::ServerDirectPrint),
-    ToInt(EResultCode::StatusNotification), ToInt(EResultCode::WebContentsUpdater),
+    ToInt(EResultCode::AnotherUpdating),
+    ToInt(EResultCode::Print),
+    kReservedPrintProgress,
+    ToInt(EResultCode::WebConfig),
+    ToInt(EResultCode::WebContents),
+    ToInt(EResultCode::Utility),
+    ToInt(EResultCode::StatusPrint),
+    ToInt(EResultCode::Initialization),
+    ToInt(EResultCode::ServerDirectPrint),
+    ToInt(EResultCode::StatusNotification),
+    ToInt(EResultCode::WebContentsUpdater),
     ToInt(EResultCode::HIDNotification),
 };
 

@@ -769,8 +769,8 @@ TEST(VersionDecision, OnlyAnIdleDeviceAtExactlyTheImagesVersionIsCurrent) {
         {L"skip", L"TimeOut", L"Ver.3.01TC", false},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(tv::common::CVersionDecision::IsAlreadyCurrent(row.policy, row.status, L"Ver.3.01TC",
-                                                         row.device),
+        EXPECT_EQ(tv::common::CVersionDecision::IsAlreadyCurrent(row.policy, row.status,
+                                                                 L"Ver.3.01TC", row.device),
                   row.current)
             << Narrow(row.policy) << " " << Narrow(row.status) << " " << Narrow(row.device);
     }

@@ -78,8 +78,8 @@ TEST(Rollout, WaveSizesAndFailureLimits) {
         int total;
         int limit;
     } limits[] = {
-        {std::nullopt, false, 64, 0},          // never
-        {std::nullopt, true, 64, 1},           // a failed canary stops a rollout in waves
+        {std::nullopt, false, 64, 0},  // never
+        {std::nullopt, true, 64, 1},   // a failed canary stops a rollout in waves
         {tv::SDeviceShare{2, false}, false, 64, 2},
         {tv::SDeviceShare{5, true}, true, 64, 4},
         {tv::SDeviceShare{5, true}, false, 3, 1},  // at least one
