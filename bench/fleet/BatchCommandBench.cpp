@@ -5,6 +5,8 @@
 // vorta-devsim (restarts 2000 ms; first wait 2500 ms, retries every 500 ms). Prints each run's
 // time, the tool process's peak memory against the carried image's size, and the CPU time of
 // the tool and of the simulator; exits 3 when the batch's peak exceeds the image plus 64 MiB.
+// Then the same 64 at once as a staged rollout over devices of their own
+// (--waves 1,10%,100%: 1, 6 and 57 devices), against the one device alone.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -90,8 +92,14 @@ int main(int argc, char** argv) {
         list << host << "\n";
     }
     list.close();
+    // Fresh devices for the rollout: rewritten ones would be left alone.
+    std::ofstream waveList(dir / "waves.txt");
+    for (const std::string& host : fleet_bench::DeviceNames(devices + 2, devices)) {
+        waveList << host << "\n";
+    }
+    waveList.close();
     std::printf("load average before: %s\n", fleet_bench::LoadAverage().c_str());
-    fleet_bench::Simulator sim(dir, devices + 1, 2000);
+    fleet_bench::Simulator sim(dir, 2 * devices + 1, 2000);
     if (!sim.Started()) {
         std::fprintf(stderr, "vorta-devsim did not start\n");
         return 1;
@@ -102,9 +110,13 @@ int main(int argc, char** argv) {
     } runs[] = {
         {"one device", {fleet_bench::DeviceNames(devices + 1, 1).front()}},
         {"batch", {"@" + (dir / "fleet.txt").string(), "-j" + std::to_string(devices)}},
+        {"rollout in waves",
+         {"@" + (dir / "waves.txt").string(), "-j" + std::to_string(devices), "--waves",
+          "1,10%,100%"}},
     };
     long batchPeakKiB = 0;
     bool allRewritten = true;
+    std::vector<double> seconds;
     for (const auto& r : runs) {
         const double simBefore = sim.CpuSeconds();
         const ToolRun run = RunTool(tool, dir, sim.Proxy(), r.arguments);
@@ -115,12 +127,17 @@ int main(int argc, char** argv) {
             r.name, run.exitStatus, run.seconds, run.peakKiB / 1024.0, imageKiB / 1024.0,
             (run.peakKiB - imageKiB) / 1024.0, run.cpuSeconds, simCpu);
         allRewritten = allRewritten && run.exitStatus == 0;
-        batchPeakKiB = run.peakKiB;
+        batchPeakKiB = std::max(batchPeakKiB, run.peakKiB);
+        seconds.push_back(run.seconds);
     }
     fs::remove_all(dir);
     const long extraKiB = batchPeakKiB - imageKiB;
     std::printf("batch of %d at once: peak above the image %.1f MiB (target at most 64 MiB)\n",
                 devices, extraKiB / 1024.0);
+    std::printf(
+        "batch / one device: %.2f (target at most 4); rollout in waves / one device: %.2f "
+        "(target at most 3)\n",
+        seconds[1] / seconds[0], seconds[2] / seconds[0]);
     std::printf("load average after: %s\n", fleet_bench::LoadAverage().c_str());
     if (!allRewritten) {
         return 1;

@@ -20,8 +20,7 @@ namespace tv = talbo::tesk::vorta;
 namespace {
 
 // The filters in the order of the box's entries.
-constexpr EListFilter kFilters[] = {EListFilter::All, EListFilter::Failed,
-                                    EListFilter::Unfinished};
+constexpr EListFilter kFilters[] = {EListFilter::All, EListFilter::Failed, EListFilter::Unfinished};
 
 }  // namespace
 

@@ -64,8 +64,9 @@ private:
     QString m_strImportFile;
     QPushButton m_btnBrowse;
     CDeviceListView m_list;
-    QPushButton m_btnTest;
+    // Before the test button: the keyboard reaches them in the order they are shown.
     CDeviceListTools m_listTools;
+    QPushButton m_btnTest;
     bool m_bAnyFailed = false;
     // Rows whose device has not ended yet in the running test, in list order.
     std::vector<int> m_runningRows;

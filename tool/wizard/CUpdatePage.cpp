@@ -13,9 +13,9 @@
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
+#include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DeviceProgress.h"
 #include "tool/wizard/DeviceRows.h"
-#include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DevicesAtATimeSetting.h"
 #include "tool/wizard/PageStyle.h"
 #include "tool/wizard/RolloutLimitSettings.h"
@@ -39,8 +39,7 @@ const wchar_t* const kDowngradePolicies[] = {L"inquiry", L"skip", L"update"};
 CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
     : CWizardPage(frame),
       m_list(this),
-      m_listTools(m_list, EListJob::Rewrite, {kModelColumn, kVersionColumn, kProgressColumn},
-                  this),
+      m_listTools(m_list, EListJob::Rewrite, {kModelColumn, kVersionColumn, kProgressColumn}, this),
       m_groupDowngrade(this),
       m_radioAsk(this),
       m_radioSkip(this),
@@ -385,16 +384,21 @@ QString CUpdatePage::PhaseText(const QString& phase, int progress) {
 
 void CUpdatePage::ShowProgress(int row, int percentage) {
     tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
-    // Read before the phase: while the phase still says the device is being rewritten, this is
-    // the version its test read, not the one the confirmation reads back.
-    const std::optional<QString> version = DeviceValue(device, L"version");
     const QString phase = DeviceValue(device, L"phase").value_or(QString());
     CDeviceListModel& rows = m_list.Rows();
     if (!phase.isEmpty() || percentage > 0) {
         rows.MarkRowStarted(row, std::chrono::system_clock::now());
     }
-    if (version && (phase.startsWith(QLatin1String("upload ")) || phase == QLatin1String("restart"))) {
-        rows.SetRowVersionBefore(row, *version);
+    const auto rewriting = [](const QString& step) {
+        return step.startsWith(QLatin1String("upload ")) || step == QLatin1String("restart");
+    };
+    if (rewriting(phase)) {
+        // Between its test and the confirmation the device's version is the one its test read;
+        // the phase, read again after the version, shows the confirmation had not replaced it.
+        const std::optional<QString> version = DeviceValue(device, L"version");
+        if (version && rewriting(DeviceValue(device, L"phase").value_or(QString()))) {
+            rows.SetRowVersionBefore(row, *version);
+        }
     }
     if (phase.isEmpty() && percentage == 0) {
         // Not reached by the job yet: no bar, only the word.

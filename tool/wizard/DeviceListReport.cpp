@@ -49,8 +49,7 @@ std::vector<tv::SDeviceReport> JobReport(const CDeviceListModel& rows, EListJob 
         device.testAttempts = part.resultCode == tv::ToInt(tv::EResultCode::NotStarted) ? 0 : 1;
         device.model = ToWString(rows.Text(row, columns.model));
         device.versionBefore = ToWString(part.versionBefore);
-        if (tv::IsSuccess(part.resultCode) ||
-            part.resultCode == tv::ToInt(tv::EResultCode::VersionNotConfirmed)) {
+        if (tv::IsSuccess(part.resultCode)) {
             device.versionAfter = ToWString(rows.Text(row, columns.version));
         }
     }

@@ -27,7 +27,7 @@ CDeviceListModel::ERowOutcome RowOutcome(EListJob job, int resultCode);
 // One record per row of the last job (rows not in it are left out), in registration order:
 // host, model, versions and result text as the row shows them, the outcome class, the final
 // progress value and the times the page saw. A failed test read nothing, so its model and
-// version are empty; the version after is only given for a rewrite that read the device's
-// version back (success, or the old firmware still running).
+// version are empty; the version after is only given for a device that was rewritten, as the
+// command line's report gives it.
 std::vector<talbo::tesk::vorta::SDeviceReport> JobReport(const CDeviceListModel& rows, EListJob job,
                                                          const SReportColumns& columns);

@@ -44,8 +44,8 @@ void Restore(QWidget& window) {
     if (!OnSomeScreen(geometry)) {
         if (const QScreen* primary = QGuiApplication::primaryScreen()) {
             const QRect available = primary->availableGeometry();
-            geometry.setSize(geometry.size().boundedTo(available.size()).expandedTo(
-                window.minimumSize()));
+            geometry.setSize(
+                geometry.size().boundedTo(available.size()).expandedTo(window.minimumSize()));
             geometry.moveCenter(available.center());
         }
     }

@@ -20,8 +20,6 @@ std::unique_ptr<QApplication> CreateWizardApplication(int& argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("VortaFWUpdateTool"));
     QApplication::setDesktopFileName(QStringLiteral("vorta-fwupdate-tool"));
     QApplication::setWindowIcon(WizardIcon());
-    // Before the tool loads its interface strings.
-    RegisterWizardTextKeys();
     // The interface follows the tool's language choice, and so should the toolkit's own button
     // texts (Yes, No, Open ...) where translations of them are installed.
     if (tv::SystemDefaultLocale() == tv::kLocaleJapanese) {

@@ -11,16 +11,6 @@ QString UIText(const wchar_t* key) {
     return ToQString(tv::CUIStringTable::GetInstance().GetText(key));
 }
 
-void RegisterWizardTextKeys() {
-    tv::CUIStringTable& table = tv::CUIStringTable::GetInstance();
-    for (const wchar_t* key :
-         {L"FSTR-0118", L"FSTR-0119", L"FSTR-0120", L"FSTR-0121", L"FSTR-0122", L"FSTR-0123",
-          L"FSTR-0124", L"FSTR-0125", L"FSTR-0318", L"FSTR-0319", L"FSTR-0320", L"FSTR-0321"}) {
-        // Looking a key up enters it; the table's loads then fill every key it holds.
-        table.GetText(key);
-    }
-}
-
 QString UIResultText(int resultCode) {
     return ToQString(tv::CUIStringTable::GetInstance().GetResultText(resultCode));
 }

@@ -11,9 +11,6 @@ class CDevInfoIF;
 
 // The interface text of a key ("STR-", "FSTR-" or "MSG-"), ready for a widget.
 QString UIText(const wchar_t* key);
-// Enters the keys of the wizard's list tools and rewrite limits into the string table, so that
-// loading a string file reads their texts too. Call before the table is loaded.
-void RegisterWizardTextKeys();
 // The interface text for an engine result code.
 QString UIResultText(int resultCode);
 

@@ -293,8 +293,8 @@ TEST_F(DevicePageTest, SavedReportOfTheAccessTestHasALinePerTestedDevice) {
     ASSERT_EQ(csv.size(), 3u);  // the header and the two tested devices
     EXPECT_EQ(csv[0].join(','), QStringLiteral("host,model,version_before,version_after,outcome,"
                                                "result_code,result,wave,start,end,test_attempts"));
-    const QStringList passed = {"a.example", "'=cmd|' /C calc'!A0", "Ver.3.00TC", "", "0", "100",
-                                "Success", ""};
+    const QStringList passed = {
+        "a.example", "'=cmd|' /C calc'!A0", "Ver.3.00TC", "", "0", "100", "Success", ""};
     EXPECT_EQ(csv[1].mid(0, 8), passed);
     EXPECT_LE(csv[1][8], csv[1][9]);  // both set, the end not before the start
     EXPECT_FALSE(csv[1][8].isEmpty());

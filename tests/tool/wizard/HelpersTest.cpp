@@ -48,9 +48,15 @@ TEST(DeviceListOrder, RunsOfDigitsCompareAsNumbersAndLettersWithoutCase) {
         const char* right;
         int sign;
     } cases[] = {
-        {"device-2", "device-10", -1}, {"device-10", "device-9", 1}, {"10.0.0.9", "10.0.0.10", -1},
-        {"Device-1", "device-2", -1},  {"lab", "LAB-1", -1},         {"a007", "a7", -1},
-        {"a007", "a8", -1},            {"x", "x1", -1},              {"same", "same", 0},
+        {"device-2", "device-10", -1},
+        {"device-10", "device-9", 1},
+        {"10.0.0.9", "10.0.0.10", -1},
+        {"Device-1", "device-2", -1},
+        {"lab", "LAB-1", -1},
+        {"a007", "a7", -1},
+        {"a007", "a8", -1},
+        {"x", "x1", -1},
+        {"same", "same", 0},
     };
     for (const auto& c : cases) {
         const int result = CDeviceListProxy::CompareNaturally(QString::fromLatin1(c.left),

@@ -411,8 +411,7 @@ TEST_F(UpdatePageTest, ProgressColumnSortsByHowFarEachDeviceGot) {
     });
     List().sortByColumn(4, Qt::AscendingOrder);
     StartRewrite();
-    const QStringList ascending = {"b.example", "c.example", "e.example", "a.example",
-                                   "d.example"};
+    const QStringList ascending = {"b.example", "c.example", "e.example", "a.example", "d.example"};
     ASSERT_TRUE(WaitFor([&] { return ShownHosts(List()) == ascending; }))
         << ShownHosts(List()).join(' ').toStdString();
     EXPECT_EQ(List().Text(0, 0), QStringLiteral("a.example"));
@@ -489,8 +488,9 @@ TEST_F(UpdatePageTest, SavedReportHoldsTheLastRewriteAndAFailedWriteSaysWhy) {
     Click(Tools().SaveReportButton());
     const std::vector<QStringList> csv = ReadCsv(path);
     ASSERT_EQ(csv.size(), 3u);
-    EXPECT_EQ(csv[1].mid(0, 8), (QStringList{"a.example", "\"'=HYPERLINK(\"\"x\"\")\"", "Ver.3.00TC",
-                                             "Ver.3.01TC", "0", "100", "Success", ""}));
+    EXPECT_EQ(csv[1].mid(0, 8),
+              (QStringList{"a.example", "\"'=HYPERLINK(\"\"x\"\")\"", "Ver.3.00TC", "Ver.3.01TC",
+                           "0", "100", "Success", ""}));
     EXPECT_EQ(csv[2].mid(0, 8), (QStringList{"b.example", "QX-100", "Ver.3.01TC", "", "-200", "-3",
                                              List().Text(1, 4), ""}));
     for (const QStringList& line : {csv[1], csv[2]}) {

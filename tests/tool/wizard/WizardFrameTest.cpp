@@ -5,8 +5,8 @@
 #include <QAccessibleActionInterface>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLayout>
 #include <QLineEdit>
@@ -280,7 +280,8 @@ TEST_F(JapaneseWizard, ShowsTheJapaneseTextsInAFontThatHasTheirGlyphs) {
     EXPECT_FALSE(dialog.EulaPage().LicenceText().toPlainText().isEmpty());
     EXPECT_EQ(dialog.DevicePage().ListTools().CheckFailedButton().text(),
               QStringLiteral("失敗のみチェック(&F)"));
-    EXPECT_EQ(dialog.UpdatePage().StopAfterFailuresBox().specialValueText(), QStringLiteral("なし"));
+    EXPECT_EQ(dialog.UpdatePage().StopAfterFailuresBox().specialValueText(),
+              QStringLiteral("なし"));
     ExpectPagesFitTheMinimum(dialog);
     EXPECT_FALSE(QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
         << "no font for Japanese: scripts/install-deps installs fonts-noto-cjk";

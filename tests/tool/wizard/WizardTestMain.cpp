@@ -31,7 +31,6 @@ int main(int argc, char** argv) {
     const std::filesystem::path resources =
         std::filesystem::path(VORTA_SOURCE_DIR) / "tool" / "resources";
     tv::CUIStringTable& table = tv::CUIStringTable::GetInstance();
-    RegisterWizardTextKeys();
     table.LoadDefaults();
     table.LoadFile(resources / "en" / "ui.lng");
     table.LoadLicenceText(resources / "en" / "eula.txt",
