@@ -79,9 +79,10 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
     }
     waveOf.assign(devices.size(), 0);
     if (devices.empty()) {
-        stage = EStage::Done;
+        Finish();
         return false;
     }
+    RememberTargets();
     std::vector<std::size_t> all(devices.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
         all[i] = i;
@@ -98,7 +99,7 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
     }
     if (!StartTest(all)) {
         EndRemaining({kExitTestFailed, L"the communication test could not start"}, 0);
-        stage = EStage::Done;
+        Finish();
         return false;
     }
     return true;
@@ -113,7 +114,33 @@ void CRunSession::EndUnstarted(const std::vector<std::wstring>& hosts, const SRu
     }
     waveOf.assign(devices.size(), 0);
     EndRemaining(outcome, 0);
+    Finish();
+}
+
+void CRunSession::RememberTargets() {
+    for (CHostNameIterator it = engine.model->GetHostNameIterator(); it.Current() != nullptr;
+         it.Next()) {
+        const std::wstring host = it.Current();
+        if (ValueOf(engine.model, host, L"update") == L"true") {
+            targetsBefore.push_back(host);
+        }
+    }
+    targetsChanged = false;
+}
+
+void CRunSession::Finish() {
     stage = EStage::Done;
+    if (!targetsChanged || !JobIdle()) {
+        return;  // a job still running ends with the engine; its targets do not matter then
+    }
+    // The hosts' own check boxes follow the targets: give back those of the start.
+    const std::set<std::wstring> before(targetsBefore.begin(), targetsBefore.end());
+    for (CHostNameIterator it = engine.model->GetHostNameIterator(); it.Current() != nullptr;
+         it.Next()) {
+        static_cast<void>(
+            engine.model->SetUpdateTarget(it.Current(), before.count(it.Current()) != 0));
+    }
+    targetsChanged = false;
 }
 
 bool CRunSession::JobIdle() const {
@@ -121,6 +148,7 @@ bool CRunSession::JobIdle() const {
 }
 
 bool CRunSession::SetTargets(const std::vector<std::size_t>& indexes) {
+    targetsChanged = true;
     std::set<std::wstring> chosen;
     for (const std::size_t index : indexes) {
         chosen.insert(devices[index].report.host);
@@ -189,7 +217,7 @@ void CRunSession::PollTest() {
         return;
     }
     if (kind == EKind::TestOnly) {
-        stage = EStage::Done;
+        Finish();
         return;
     }
     if (options.dryRun) {
@@ -325,7 +353,11 @@ void CRunSession::Advance() {
         StartWave();
         return;
     }
-    stage = anyBusy ? EStage::WaitingForBusy : EStage::Done;
+    if (anyBusy) {
+        stage = EStage::WaitingForBusy;
+    } else {
+        Finish();
+    }
 }
 
 void CRunSession::PollBusy() {
@@ -357,7 +389,7 @@ void CRunSession::StartWave() {
     }
     if (!SetTargets(members) || !engine.controller->StartUpdate(policy.c_str())) {
         EndRemaining({kExitRewriteFailed, L"the rewrite could not start"}, 0);
-        stage = EStage::Done;
+        Finish();
         return;
     }
     imageSent = true;
@@ -419,7 +451,7 @@ void CRunSession::PollRewrite() {
                     End(device, ClassifyEnd(EEndPhase::Rewrite, notStarted), notStarted);
                 }
             }
-            stage = EStage::Done;
+            Finish();
             return;
         }
     }
@@ -434,7 +466,7 @@ void CRunSession::ImageLoaded(bool loaded) {
     imageLoaded = loaded;
     if (!loaded) {
         EndRemaining({kExitTestFailed, L"the update image could not be loaded"}, 0);
-        stage = EStage::Done;
+        Finish();
         return;
     }
     StartWave();
@@ -448,7 +480,7 @@ void CRunSession::EndDryRun() {
             End(device, {kExitRewritten, PlanText(device.plan)}, device.lastProgress);
         }
     }
-    stage = EStage::Done;
+    Finish();
 }
 
 void CRunSession::Interrupt(const SRunOutcome& outcome) {
@@ -459,7 +491,7 @@ void CRunSession::Interrupt(const SRunOutcome& outcome) {
         static_cast<void>(engine.settings->StopStartingDevices());
     }
     EndRemaining(outcome, 0);
-    stage = EStage::Done;
+    Finish();
 }
 
 void CRunSession::EndRemaining(const SRunOutcome& outcome, int resultCode) {

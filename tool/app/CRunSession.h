@@ -38,7 +38,8 @@ enum class EDevicePlan {
 //
 // The session never blocks and owns no thread: the front end calls Poll, loads the image when
 // the stage asks for it (on whatever thread it likes) and answers downgrade questions through
-// its callback. Devices keep their registration order.
+// its callback. Devices keep their registration order. The session sets the engine's targets for
+// each of its jobs and gives back those of its start when it ends.
 class CRunSession {
 public:
     struct SEngine {
@@ -150,6 +151,10 @@ private:
     void StartWave();
     void EndRemaining(const SRunOutcome& outcome, int resultCode);
     void EndDryRun();
+    // The engine's targets at the start, given back at the end: hosts show them as check boxes.
+    void RememberTargets();
+    // The end of the session.
+    void Finish();
 
     SEngine engine;
     EKind kind;
@@ -172,6 +177,8 @@ private:
     int wavesRun = 0;
     int currentWave = 0;
     SteadyClock::time_point started;
+    std::vector<std::wstring> targetsBefore;
+    bool targetsChanged = false;
 };
 
 // What a dry run says a device's plan is ("rewrite", "already current", ...).
