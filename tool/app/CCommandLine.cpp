@@ -204,9 +204,11 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     bool finished = false;
     if (TakeStopSignals(app) > 0) {
         session.EndUnstarted({m_strHostName}, InterruptedOutcome());  // stopped during start-up
-    } else if (!app.Model()->AddDevice(m_strHostName.c_str())) {
-        return kExitTestFailed;
-    } else if (session.Start({m_strHostName})) {
+    } else {
+        // A host name the engine refuses, or a test it cannot start: nothing was done.
+        if (!app.Model()->AddDevice(m_strHostName.c_str()) || !session.Start({m_strHostName})) {
+            return kExitTestFailed;
+        }
         status.Phase(m_strHostName, L"communication test");
         SSessionDriverHooks hooks;
         hooks.loadingImage = [this, &status] {
@@ -227,8 +229,6 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
                                L" is in the middle of its update. Send the signal again (Ctrl-C) "
                                L"to stop anyway; a later run resumes the device.";
         finished = DriveSession(session, app, status, hooks);
-    } else {
-        return kExitTestFailed;  // the engine refused the communication test
     }
     const SDeviceReport& report = session.Devices().front().report;
     status.Finish(report.result);

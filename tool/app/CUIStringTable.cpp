@@ -27,9 +27,9 @@ constexpr const wchar_t* kKeys[] = {
     L"FSTR-0302", L"FSTR-0303", L"FSTR-0304", L"FSTR-0305", L"FSTR-0306", L"FSTR-0307",
     L"FSTR-0308", L"FSTR-0309", L"FSTR-0310", L"FSTR-0311", L"FSTR-0312", L"FSTR-0313",
     L"FSTR-0314", L"FSTR-0315", L"FSTR-0316", L"FSTR-0317", L"FSTR-0318", L"FSTR-0319",
-    L"FSTR-0320", L"FSTR-0321", L"MSG-000",   L"MSG-100",   L"MSG-101",   L"MSG-102",
-    L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",   L"MSG-202",   L"MSG-203",
-    L"MSG-204",
+    L"FSTR-0320", L"FSTR-0321", L"FSTR-0322", L"FSTR-0323", L"MSG-000",   L"MSG-100",
+    L"MSG-101",   L"MSG-102",   L"MSG-103",   L"MSG-104",   L"MSG-200",   L"MSG-201",
+    L"MSG-202",   L"MSG-203",   L"MSG-204",
 };
 
 constexpr const wchar_t* kLicenceKey = L"FSTR-0102";

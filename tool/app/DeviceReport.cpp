@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -176,19 +177,19 @@ bool WriteCsvReport(const std::filesystem::path& path, const std::vector<SDevice
 std::wstring TerminalSafe(std::wstring_view text) {
     std::wstring safe;
     safe.reserve(text.size());
+    constexpr std::wstring_view kHex = L"0123456789abcdef";
     for (const wchar_t c : text) {
-        const auto code = static_cast<unsigned long>(c);
+        const auto code = static_cast<std::uint32_t>(c);
         if (code < 0x20 || code == 0x7F) {
-            std::array<wchar_t, 8> escaped{};
-            std::swprintf(escaped.data(), escaped.size(), L"\\x%02lx", code);
-            safe += escaped.data();
+            safe += L"\\x";
         } else if (code >= 0x80 && code <= 0x9F) {
-            std::array<wchar_t, 8> escaped{};
-            std::swprintf(escaped.data(), escaped.size(), L"\\u%04lx", code);
-            safe += escaped.data();
+            safe += L"\\u00";
         } else {
             safe += c;
+            continue;
         }
+        safe += kHex[(code >> 4U) & 0xFU];
+        safe += kHex[code & 0xFU];
     }
     return safe;
 }

@@ -141,26 +141,12 @@ void CDeviceListModel::BeginJob() {
     }
 }
 
-void CDeviceListModel::MarkRowStarted(int row, TimePoint when) {
-    if (row >= 0 && row < RowCount() && !m_rows[static_cast<std::size_t>(row)].job.start) {
-        m_rows[static_cast<std::size_t>(row)].job.start = when;
-    }
-}
-
-void CDeviceListModel::SetRowVersionBefore(int row, const QString& version) {
-    if (row >= 0 && row < RowCount()) {
-        m_rows[static_cast<std::size_t>(row)].job.versionBefore = version;
-    }
-}
-
-void CDeviceListModel::EndRow(int row, ERowOutcome outcome, int resultCode, TimePoint when) {
+void CDeviceListModel::EndRow(int row, ERowOutcome outcome, int resultCode) {
     if (row < 0 || row >= RowCount()) {
         return;
     }
     SRowJob& job = m_rows[static_cast<std::size_t>(row)].job;
-    MarkRowStarted(row, when);
     job.resultCode = resultCode;
-    job.end = when;
     if (job.outcome != outcome) {
         job.outcome = outcome;
         RowChanged(row);

@@ -4,8 +4,6 @@
 #include <QHash>
 #include <QStringList>
 
-#include <chrono>
-#include <optional>
 #include <vector>
 
 namespace talbo::tesk::vorta {
@@ -15,7 +13,7 @@ class CDevInfoIF;
 // The rows of a device list: per registered device its column texts, its check box, the
 // engine's record it shows (for polling without a look-up by name), while its device is being
 // worked on a percentage with a short description of the step, and what the last job of its page
-// did with it (ERowOutcome and an SRowJob record, for filtering and for the report).
+// did with it (ERowOutcome and an SRowJob record, for filtering and "Check failed only").
 //
 // Every change emits dataChanged for the one cell it changed, and only when the value really
 // changed, so that a view repaints what moved and nothing else. Host names (column 0) are
@@ -39,15 +37,10 @@ public:
         Failed,     // ended in failure
     };
 
-    using TimePoint = std::chrono::system_clock::time_point;
-    // A row's part in the last job, as the page saw it (times to the page's poll interval).
+    // A row's part in the last job of its page (the run session's report has the rest).
     struct SRowJob {
         ERowOutcome outcome = ERowOutcome::None;
         int resultCode = 0;  // the final progress value once ended: 100 or a negative code
-        // The version the device ran before the job changed anything (as the job's test read it).
-        QString versionBefore;
-        std::optional<TimePoint> start;  // first seen reached by the job
-        std::optional<TimePoint> end;    // seen ended
     };
 
     struct SRow {
@@ -89,12 +82,8 @@ public:
     // A new job of the page: every checked row is Running with a fresh record, every other row
     // None. One change for the whole list, however long.
     void BeginJob();
-    // The row's device was seen reached by the job at when; the first call counts.
-    void MarkRowStarted(int row, TimePoint when);
-    void SetRowVersionBefore(int row, const QString& version);
-    // The row's device ended (outcome Succeeded or Failed) with resultCode, seen at when; a row
-    // never seen reached counts as started then too.
-    void EndRow(int row, ERowOutcome outcome, int resultCode, TimePoint when);
+    // The row's device ended (outcome Succeeded or Failed) with resultCode.
+    void EndRow(int row, ERowOutcome outcome, int resultCode);
     ERowOutcome Outcome(int row) const;
     // The row's record of the last job; a default one for a row that does not exist.
     const SRowJob& RowJob(int row) const;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "tool/wizard/DialogUnits.h"
 #include "tool/wizard/FileDialogFilter.h"
@@ -24,12 +25,9 @@ constexpr EListFilter kFilters[] = {EListFilter::All, EListFilter::Failed, EList
 
 }  // namespace
 
-CDeviceListTools::CDeviceListTools(CDeviceListView& list, EListJob job, SReportColumns columns,
-                                   QWidget* parent)
+CDeviceListTools::CDeviceListTools(CDeviceListView& list, QWidget* parent)
     : QWidget(parent),
       m_list(list),
-      m_job(job),
-      m_columns(columns),
       m_staticFilter(this),
       m_comboFilter(this),
       m_btnCheckFailed(this),
@@ -50,6 +48,8 @@ CDeviceListTools::CDeviceListTools(CDeviceListView& list, EListJob job, SReportC
     layout->addSpacing(DialogUnitsX(*this, 4));
     layout->addWidget(&m_btnCheckFailed);
     layout->addWidget(&m_btnSaveReport);
+    // In a wide window the row keeps its controls together at its start.
+    layout->addStretch(1);
 
     connect(&m_comboFilter, &QComboBox::currentIndexChanged, this,
             &CDeviceListTools::OnFilterChosen);
@@ -81,7 +81,8 @@ void CDeviceListTools::SetLocked(bool locked) {
     RefreshButtons();
 }
 
-void CDeviceListTools::JobEnded() {
+void CDeviceListTools::JobEnded(std::vector<tv::SDeviceReport> report) {
+    m_report = std::move(report);
     m_bJobEnded = true;
     RefreshButtons();
 }
@@ -131,7 +132,7 @@ void CDeviceListTools::SaveReport() {
     const std::filesystem::path path =
         QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
     int error = 0;
-    if (!tv::WriteCsvReport(path, JobReport(m_list.Rows(), m_job, m_columns), error)) {
+    if (!tv::WriteCsvReport(path, m_report, error)) {
         const QString reason = QString::fromStdString(std::generic_category().message(error));
         ShowWizardMessage(this, UIText(L"FSTR-0125").arg(reason), QMessageBox::Critical);
     }

@@ -5,13 +5,15 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <vector>
+
+#include "tool/app/DeviceReport.h"
 #include "tool/wizard/CDeviceListView.h"
-#include "tool/wizard/DeviceListReport.h"
 
 // One row of controls for a device list and the last job of its page: which rows to show (all,
 // failed, unfinished), "Check failed only" (checks exactly the rows that failed, so that the
-// next job retries just those) and "Save report..." (the last job as a CSV file). The list is
-// shared, not owned; the page tells the row when its job starts and ends.
+// next job retries just those) and "Save report..." (the last job's run session as a CSV file).
+// The list is shared, not owned; the page tells the row when its job starts and ends.
 class CDeviceListTools : public QWidget {
     Q_OBJECT
 
@@ -19,16 +21,15 @@ public:
     // The name the save dialog offers.
     static constexpr const char* kDefaultReportName = "vorta-report.csv";
 
-    CDeviceListTools(CDeviceListView& list, EListJob job, SReportColumns columns,
-                     QWidget* parent = nullptr);
+    explicit CDeviceListTools(CDeviceListView& list, QWidget* parent = nullptr);
 
     void InitTexts();
 
     // While locked (a job runs or is being started) neither button works; the filter does.
     void SetLocked(bool locked);
-    // The page's job has ended: the report can be saved from now on, and the failed rows
-    // checked while any row failed.
-    void JobEnded();
+    // The page's job has ended with these devices' reports (its run session's, in registration
+    // order): they can be saved from now on, and the failed rows checked while any row failed.
+    void JobEnded(std::vector<talbo::tesk::vorta::SDeviceReport> report);
 
     // Checks every row whose device failed in the last job and unchecks every other row, each
     // through the list's check change, as a user's click would.
@@ -49,8 +50,7 @@ private:
     void RefreshButtons();
 
     CDeviceListView& m_list;
-    EListJob m_job;
-    SReportColumns m_columns;
+    std::vector<talbo::tesk::vorta::SDeviceReport> m_report;
     bool m_bLocked = false;
     bool m_bJobEnded = false;
 

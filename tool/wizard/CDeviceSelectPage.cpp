@@ -6,7 +6,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include <chrono>
+#include <string>
+#include <vector>
 
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
@@ -23,7 +24,6 @@ namespace tv = talbo::tesk::vorta;
 
 namespace {
 
-constexpr int kPollIntervalMs = 250;
 constexpr int kModelColumn = 1;
 constexpr int kVersionColumn = 2;
 constexpr int kResultColumn = 3;
@@ -37,17 +37,18 @@ CDeviceSelectPage::CDeviceSelectPage(CVortaFWUpdateToolUIDlg& frame)
       m_editFile(this),
       m_btnBrowse(this),
       m_list(this),
-      m_listTools(m_list, EListJob::Test, {kModelColumn, kVersionColumn, kResultColumn}, this),
+      m_listTools(m_list, this),
       m_btnTest(this),
+      m_runner(frame.Engine(), this),
       m_staticTitle(this),
       m_staticNameLabel(this),
-      m_staticFileLabel(this),
-      m_timer(this) {
+      m_staticFileLabel(this) {
     setObjectName(QStringLiteral("devicePage"));
-    m_timer.setObjectName(QStringLiteral("testPollTimer"));
     BuildLayout();
-    m_timer.setInterval(kPollIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &CDeviceSelectPage::OnTimer);
+    connect(&m_runner, &CSessionRunner::jobStarted, this, &CDeviceSelectPage::OnTestStarted);
+    connect(&m_runner, &CSessionRunner::deviceEnded, this, &CDeviceSelectPage::OnDeviceEnded);
+    connect(&m_runner, &CSessionRunner::polled, this, &CDeviceSelectPage::OnPolled);
+    connect(&m_runner, &CSessionRunner::finished, this, &CDeviceSelectPage::OnTestFinished);
     connect(&m_btnAdd, &QPushButton::clicked, this, &CDeviceSelectPage::OnAddDevice);
     connect(&m_btnBrowse, &QPushButton::clicked, this, &CDeviceSelectPage::OnBrowseDeviceList);
     connect(&m_btnTest, &QPushButton::clicked, this, &CDeviceSelectPage::OnAccessTest);
@@ -205,33 +206,69 @@ void CDeviceSelectPage::OnAccessTest() {
         ShowWizardMessage(this, L"MSG-104", QMessageBox::Information);
         return;
     }
-    tv::CUpdateControllerExport* controller = Frame().Engine().Controller();
-    if (controller == nullptr || !controller->StartCommunicationTest()) {
-        ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
-        return;
-    }
-    m_bAnyFailed = false;
-    m_runningRows.clear();
+    std::vector<std::wstring> hosts;
+    m_sessionRows.clear();
     for (int row = 0; row < m_list.RowCount(); ++row) {
         if (m_list.IsChecked(row)) {
-            m_runningRows.push_back(row);
+            hosts.push_back(ToWString(m_list.Text(row, 0)));
+            m_sessionRows.push_back(row);
         }
+    }
+    m_bAnyFailed = false;
+    // A test rewrites nothing, so the downgrade policy plays no part.
+    if (!m_runner.Start(CSessionRunner::EKind::TestOnly, L"skip", {}, hosts)) {
+        ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
+    }
+}
+
+void CDeviceSelectPage::OnTestStarted() {
+    m_running.resize(m_sessionRows.size());
+    for (std::size_t i = 0; i < m_running.size(); ++i) {
+        m_running[i] = static_cast<int>(i);
     }
     m_list.Rows().BeginJob();
     EnableControls(false);
-    m_timer.start();
 }
 
-void CDeviceSelectPage::OnTimer() {
-    // With several devices at a time a later device may end before an earlier one, so every row
-    // still running is read; rows that have ended never change again.
-    std::erase_if(m_runningRows, [this](int row) { return PollTestResult(row); });
-    if (!m_runningRows.empty() || !Frame().Engine().JobEnded()) {
+void CDeviceSelectPage::OnDeviceEnded(int index) {
+    const tv::SDeviceReport& device =
+        m_runner.Session()->Devices()[static_cast<std::size_t>(index)].report;
+    const int row = m_sessionRows[static_cast<std::size_t>(index)];
+    const QString result = ToQString(device.result);
+    if (tv::IsSuccess(device.resultCode)) {
+        ShowTestSuccess(row, result);
+    } else {
+        // A failed device keeps the model and version it showed before.
+        m_list.SetText(row, kResultColumn, result);
+        m_bAnyFailed = true;
+    }
+    m_list.Rows().EndRow(row, RowOutcome(device), device.resultCode);
+}
+
+void CDeviceSelectPage::OnPolled() {
+    // Only the devices still running are read, so a poll costs what is moving, not the fleet.
+    const auto& devices = m_runner.Session()->Devices();
+    std::erase_if(m_running, [this, &devices](int index) {
+        if (devices[static_cast<std::size_t>(index)].ended) {
+            return true;
+        }
+        const int row = m_sessionRows[static_cast<std::size_t>(index)];
+        const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
+        // 0 until the test reaches the device; an end shows when the session takes it.
+        if (progress > 0 && !tv::HasEnded(progress)) {
+            m_list.Rows().SetProgress(row, kResultColumn, progress, QString());
+        }
+        return false;
+    });
+}
+
+void CDeviceSelectPage::OnTestFinished() {
+    if (!m_runner.JobStarted()) {
+        ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
         return;
     }
-    m_timer.stop();
     m_list.FitColumnsToContents();
-    m_listTools.JobEnded();
+    m_listTools.JobEnded(m_runner.Session()->Reports());
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-103", QMessageBox::Critical);
     } else {
@@ -240,43 +277,16 @@ void CDeviceSelectPage::OnTimer() {
     EnableControls(true);
 }
 
-bool CDeviceSelectPage::PollTestResult(int row) {
-    const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
-    const auto now = std::chrono::system_clock::now();
-    CDeviceListModel& rows = m_list.Rows();
-    if (tv::HasEnded(progress)) {
-        if (tv::IsSuccess(progress)) {
-            ShowTestSuccess(row);
-        } else {
-            ShowTestFailure(row, progress);
+void CDeviceSelectPage::ShowTestSuccess(int row, const QString& result) {
+    if (tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row)) {
+        if (const auto modelName = DeviceValue(device, L"modelname")) {
+            m_list.SetText(row, kModelColumn, *modelName);
         }
-        rows.EndRow(row, RowOutcome(EListJob::Test, progress), progress, now);
-        return true;
+        if (const auto version = DeviceValue(device, L"version")) {
+            m_list.SetText(row, kVersionColumn, *version);
+        }
     }
-    // The test reports its first step as soon as it reaches the device.
-    if (progress > 0) {
-        rows.MarkRowStarted(row, now);
-    }
-    return false;
-}
-
-void CDeviceSelectPage::ShowTestSuccess(int row) {
-    tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
-    if (device == nullptr) {
-        return;
-    }
-    if (const auto modelName = DeviceValue(device, L"modelname")) {
-        m_list.SetText(row, kModelColumn, *modelName);
-    }
-    if (const auto version = DeviceValue(device, L"version")) {
-        m_list.SetText(row, kVersionColumn, *version);
-    }
-    m_list.SetText(row, kResultColumn, UIText(L"STR-001"));
-}
-
-void CDeviceSelectPage::ShowTestFailure(int row, int resultCode) {
-    m_list.SetText(row, kResultColumn, UIResultText(resultCode));
-    m_bAnyFailed = true;
+    m_list.SetText(row, kResultColumn, result);
 }
 
 void CDeviceSelectPage::EnableControls(bool enable) {

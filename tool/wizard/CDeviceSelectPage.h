@@ -4,17 +4,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
-#include <QTimer>
 
 #include <vector>
 
 #include "tool/wizard/CDeviceListTools.h"
 #include "tool/wizard/CDeviceListView.h"
+#include "tool/wizard/CSessionRunner.h"
 #include "tool/wizard/CWizardPage.h"
 
 // Naming the devices (typed or imported from a list file), choosing the targets with the check
-// boxes, and the access test, which the engine runs on its worker while this page polls it:
-// each row shows its result as soon as its device ends, whatever the rows before it do.
+// boxes, and the access test: a run session of the checked devices' communication test (kind
+// TestOnly), which the engine runs on its worker while the session is polled. Each running row
+// shows the test's progress, and its result as soon as its device ends, whatever the rows
+// before it do.
 class CDeviceSelectPage : public CWizardPage {
     Q_OBJECT
 
@@ -29,7 +31,6 @@ public:
     void OnBrowseDeviceList();
     void OnAccessTest();
     void OnDeviceListItemChanged(int row, bool checked);
-    void OnTimer();
 
     QLineEdit& NameEntry() { return m_editName; }
     QLineEdit& FileEntry() { return m_editFile; }
@@ -49,10 +50,12 @@ private:
     void RefreshDeviceList();
     void SyncCheckStates();
     void EnableControls(bool enable);
-    // Takes a row's state; true once its device has ended.
-    bool PollTestResult(int row);
-    void ShowTestSuccess(int row);
-    void ShowTestFailure(int row, int resultCode);
+    // The run session's steps.
+    void OnTestStarted();
+    void OnDeviceEnded(int index);
+    void OnPolled();
+    void OnTestFinished();
+    void ShowTestSuccess(int row, const QString& result);
 
     QString m_strTitle;
     QString m_strNameLabel;
@@ -68,11 +71,13 @@ private:
     CDeviceListTools m_listTools;
     QPushButton m_btnTest;
     bool m_bAnyFailed = false;
-    // Rows whose device has not ended yet in the running test, in list order.
-    std::vector<int> m_runningRows;
+    CSessionRunner m_runner;
+    // Per device of the session (its index), the row that shows it.
+    std::vector<int> m_sessionRows;
+    // The session's devices that have not ended yet, in registration order.
+    std::vector<int> m_running;
 
     QLabel m_staticTitle;
     QLabel m_staticNameLabel;
     QLabel m_staticFileLabel;
-    QTimer m_timer;
 };

@@ -13,101 +13,135 @@ constexpr int kPollMilliseconds = 250;
 
 }  // namespace
 
-CSessionRunner::CSessionRunner(const WizardEngineAccess& engine, QObject* parent)
-    : QObject(parent), m_engine(engine) {
+CSessionRunner::CSessionRunner(WizardEngineAccess engine, QObject* parent)
+    : QObject(parent), m_engine(std::move(engine)), m_timer(this) {
     m_timer.setObjectName(QStringLiteral("sessionPollTimer"));
     m_timer.setInterval(kPollMilliseconds);
     connect(&m_timer, &QTimer::timeout, this, &CSessionRunner::OnTimer);
 }
 
 CSessionRunner::~CSessionRunner() {
-    if (m_pLoadThread.joinable()) {
-        m_pLoadThread.join();
+    if (m_loadThread.joinable()) {
+        m_loadThread.join();
     }
 }
 
 bool CSessionRunner::Start(EKind kind, const std::wstring& policy, tv::SRolloutOptions options,
                            const std::vector<std::wstring>& hosts,
                            std::function<bool(const std::wstring& host)> askDowngrade) {
-    if (IsRunning()) {
+    const tv::CRunSession::SEngine engine{m_engine.Model(), m_engine.Controller(),
+                                          m_engine.Settings()};
+    if (m_bRunning || engine.model == nullptr || engine.controller == nullptr) {
         return false;
     }
     tv::CRunSession::SCallbacks callbacks;
     callbacks.deviceEnded = [this](const tv::CRunSession::SDevice& device) {
-        emit deviceEnded(static_cast<int>(&device - m_session->Devices().data()));
+        // Ends before the first job are the session's own verdict that it could not start;
+        // the page says that once, not per row.
+        if (m_bJobStarted) {
+            emit deviceEnded(static_cast<int>(&device - m_session->Devices().data()));
+        }
     };
-    callbacks.askDowngrade = std::move(askDowngrade);
-    m_session.emplace(
-        tv::CRunSession::SEngine{m_engine.Model(), m_engine.Controller(), m_engine.Settings()},
-        kind, policy, tv::CarriedImageVersion(), std::move(options), std::move(callbacks));
-    m_bFinished = false;
-    const bool started = m_session->Start(hosts);
-    if (m_session->IsDone()) {
-        Finish();
-        return started;
-    }
-    OnTimer();  // a session waiting for the image asks for it at once
-    if (!m_session->IsDone() && !m_pLoadThread.joinable()) {
+    callbacks.askDowngrade = [this, ask = std::move(askDowngrade)](const std::wstring& host) {
+        if (!ask) {
+            return false;
+        }
+        // The question is modal and runs an event loop of its own: no tick may reach the
+        // session while it is open, and the engine waits for the answer meanwhile anyway.
+        m_timer.stop();
+        const bool rewrite = ask(host);
         m_timer.start();
+        return rewrite;
+    };
+    const std::wstring imageVersion =
+        m_engine.imageVersion ? m_engine.imageVersion() : tv::CarriedImageVersion();
+    m_session.emplace(engine, kind, policy, imageVersion, std::move(options), std::move(callbacks));
+    m_bRunning = true;
+    m_bJobStarted = false;
+    m_bStarting = true;
+    m_session->Start(hosts);
+    AfterStep();
+    m_bStarting = false;
+    if (m_session->IsDone()) {
+        m_bRunning = false;
+        return false;
     }
     return true;
 }
 
 void CSessionRunner::OnTimer() {
-    if (!m_session || m_pLoadThread.joinable()) {
+    if (!m_session || m_bPolling || m_loadThread.joinable()) {
         return;
     }
+    m_bPolling = true;
     m_session->Poll();
-    if (m_session->Stage() == tv::CRunSession::EStage::NeedsImage) {
-        if (m_bImageLoaded) {
-            // The engine keeps the image it loaded in an earlier session.
-            m_session->ImageLoaded(true);
-        } else {
+    m_bPolling = false;
+    emit polled();
+    AfterStep();
+}
+
+void CSessionRunner::AfterStep() {
+    const tv::CRunSession::EStage stage = m_session->Stage();
+    if (!m_bJobStarted && (stage == tv::CRunSession::EStage::Testing ||
+                           stage == tv::CRunSession::EStage::Rewriting)) {
+        m_bJobStarted = true;
+        emit jobStarted();
+    }
+    if (stage == tv::CRunSession::EStage::NeedsImage) {
+        if (!m_bImageLoaded) {
             LoadImage();
             return;
         }
+        // The engine keeps the image it loaded for an earlier session.
+        m_session->ImageLoaded(true);
+        AfterStep();
+        return;
     }
-    emit polled();
     if (m_session->IsDone()) {
         Finish();
+    } else if (!m_timer.isActive()) {
+        m_timer.start();
     }
 }
 
 void CSessionRunner::LoadImage() {
     m_timer.stop();
+    // The path is taken here: the file paths belong to the main thread.
+    const std::filesystem::path path = tv::CFilePath::GetInstance().GetPath(L"updateImage");
     try {
-        m_pLoadThread = std::thread([this] {
-            const auto& load = m_engine.extractAndLoadImage;
-            const bool loaded = load && load(tv::CFilePath::GetInstance().GetPath(L"updateImage"));
-            // Back to the main thread: the session is only ever touched there.
+        m_loadThread = std::thread([this, load = m_engine.extractAndLoadImage, path] {
+            const bool loaded = load && load(path);
+            // Back to the main thread; a runner destroyed meanwhile has joined this thread
+            // first, and its pending calls die with it.
             QMetaObject::invokeMethod(
-                this,
-                [this, loaded] {
-                    m_pLoadThread.join();
-                    m_bImageLoaded = loaded;
-                    m_session->ImageLoaded(loaded);
-                    if (!loaded) {
-                        emit imageFailed();
-                    }
-                    if (m_session->IsDone()) {
-                        Finish();
-                    } else {
-                        m_timer.start();
-                    }
-                },
-                Qt::QueuedConnection);
+                this, [this, loaded] { ImageLoadEnded(loaded); }, Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
-        m_session->ImageLoaded(false);
-        emit imageFailed();
-        Finish();
+        // Without a thread there is no image: the session ends as for a refused one.
+        ImageLoadEnded(false);
     }
+}
+
+void CSessionRunner::ImageLoadEnded(bool loaded) {
+    if (m_loadThread.joinable()) {
+        m_loadThread.join();
+    }
+    m_bImageLoaded = loaded;
+    if (!loaded && !m_bStarting) {
+        emit imageFailed();
+    }
+    m_session->ImageLoaded(loaded);
+    AfterStep();
 }
 
 void CSessionRunner::Finish() {
     m_timer.stop();
-    if (!m_bFinished) {
-        m_bFinished = true;
-        emit finished();
+    if (!m_bRunning) {
+        return;
     }
+    if (m_bStarting) {
+        return;  // Start answers for itself
+    }
+    m_bRunning = false;
+    emit finished();
 }

@@ -7,11 +7,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <chrono>
-#include <system_error>
 
 #include "engine/interface/ResultCodes.h"
-#include "tool/app/CFilePath.h"
+#include "tool/app/ExitCodes.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
 #include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DeviceProgress.h"
@@ -26,9 +24,7 @@ namespace tv = talbo::tesk::vorta;
 
 namespace {
 
-constexpr int kPollIntervalMs = 250;
 constexpr int kModelColumn = 1;
-constexpr int kVersionColumn = 2;
 constexpr int kProgressColumn = 4;
 
 // The downgrade policy handed to the engine for each choice, in the order of the radios.
@@ -39,35 +35,31 @@ const wchar_t* const kDowngradePolicies[] = {L"inquiry", L"skip", L"update"};
 CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
     : CWizardPage(frame),
       m_list(this),
-      m_listTools(m_list, EListJob::Rewrite, {kModelColumn, kVersionColumn, kProgressColumn}, this),
+      m_listTools(m_list, this),
       m_groupDowngrade(this),
       m_radioAsk(this),
       m_radioSkip(this),
       m_radioRewrite(this),
+      m_runner(frame.Engine(), this),
       m_staticTitle(this),
       m_staticSummary(this),
+      m_staticRolloutStatus(this),
       m_staticDevicesAtATime(this),
       m_spinDevicesAtATime(this),
       m_staticCanaryCount(this),
       m_spinCanaryCount(this),
       m_staticStopAfterFailures(this),
-      m_spinStopAfterFailures(this),
-      m_timer(this) {
+      m_spinStopAfterFailures(this) {
     setObjectName(QStringLiteral("updatePage"));
-    m_timer.setObjectName(QStringLiteral("updatePollTimer"));
     BuildLayout();
-    m_timer.setInterval(kPollIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &CUpdatePage::OnTimer);
     connect(&m_list, &CDeviceListView::checkChanged, this, &CUpdatePage::OnUpdateListItemChanged);
+    connect(&m_runner, &CSessionRunner::jobStarted, this, &CUpdatePage::OnRewriteStarted);
+    connect(&m_runner, &CSessionRunner::deviceEnded, this, &CUpdatePage::OnDeviceEnded);
+    connect(&m_runner, &CSessionRunner::polled, this, &CUpdatePage::OnPolled);
+    connect(&m_runner, &CSessionRunner::finished, this, &CUpdatePage::OnRewriteFinished);
 }
 
-CUpdatePage::~CUpdatePage() {
-    // The load worker posts its result just before it ends; the wizard cannot close while it
-    // runs, so this waits for nothing in practice.
-    if (m_pLoadThread.joinable()) {
-        m_pLoadThread.join();
-    }
-}
+CUpdatePage::~CUpdatePage() = default;
 
 void CUpdatePage::BuildLayout() {
     m_list.setObjectName(QStringLiteral("updateList"));
@@ -76,6 +68,9 @@ void CUpdatePage::BuildLayout() {
     m_radioRewrite.setObjectName(QStringLiteral("rewrite"));
     m_spinDevicesAtATime.setObjectName(QStringLiteral("devicesAtATime"));
     m_staticSummary.setObjectName(QStringLiteral("updateSummary"));
+    m_staticRolloutStatus.setObjectName(QStringLiteral("rolloutStatus"));
+    m_staticRolloutStatus.setWordWrap(true);
+    m_staticRolloutStatus.setVisible(false);
     StyleHeading(m_staticTitle);
     m_downgradeChoices.addButton(&m_radioAsk, 0);
     m_downgradeChoices.addButton(&m_radioSkip, 1);
@@ -119,6 +114,7 @@ void CUpdatePage::BuildLayout() {
     layout->addWidget(&m_list, 1);
     layout->addWidget(&m_listTools);
     layout->addWidget(&m_staticSummary);
+    layout->addWidget(&m_staticRolloutStatus);
     layout->addSpacing(DialogUnitsY(*this, 2));
     layout->addLayout(group);
 }
@@ -150,6 +146,12 @@ void CUpdatePage::InitTexts() {
     m_spinCanaryCount.setSpecialValueText(UIText(L"FSTR-0319"));
     m_staticStopAfterFailures.setText(UIText(L"FSTR-0320"));
     m_spinStopAfterFailures.setSpecialValueText(UIText(L"FSTR-0321"));
+    // With a first wave and no stop setting the first failure stops the rewrite: the boxes say
+    // so, as "Never" alone would not.
+    m_spinCanaryCount.setToolTip(UIText(L"FSTR-0322"));
+    m_spinStopAfterFailures.setToolTip(UIText(L"FSTR-0323"));
+    m_spinCanaryCount.setAccessibleDescription(m_spinCanaryCount.toolTip());
+    m_spinStopAfterFailures.setAccessibleDescription(m_spinStopAfterFailures.toolTip());
     SetAccessibleText(m_list, m_strTitle);
     SetAccessibleText(m_groupDowngrade, m_strGroupTitle);
     for (QRadioButton* radio : {&m_radioAsk, &m_radioSkip, &m_radioRewrite}) {
@@ -242,96 +244,112 @@ bool CUpdatePage::OnWizardUpdate() {
         Frame().UpdateButton().setFocus();
         return true;
     }
-    if (m_bImageLoaded) {
-        return StartUpdateJob();
+    UpdateData(true);
+    // A refusal leaves the engine's own values; the job then works with those.
+    ApplyDevicesAtATime();
+    std::vector<std::wstring> hosts;
+    m_sessionRows.clear();
+    for (int row = 0; row < m_list.RowCount(); ++row) {
+        if (m_list.IsChecked(row)) {
+            hosts.push_back(ToWString(m_list.Text(row, 0)));
+            m_sessionRows.push_back(row);
+        }
     }
-    if (m_pLoadThread.joinable()) {
-        m_pLoadThread.join();  // the previous, failed load has already reported
-    }
-    try {
-        m_pLoadThread = std::thread(&CUpdatePage::LoadImageThread, this);
-    } catch (const std::system_error&) {
-        ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
-        return false;
-    }
+    m_staticRolloutStatus.clear();
+    m_staticRolloutStatus.setVisible(false);
+    // Locked from here: the image may load before the first job starts.
     EnableControls(false);
-    return true;
-}
-
-void CUpdatePage::LoadImageThread() {
-    const std::filesystem::path path = tv::CFilePath::GetInstance().GetPath(L"updateImage");
-    const auto& load = Frame().Engine().extractAndLoadImage;
-    const bool loaded = load && load(path);
-    if (loaded) {
-        m_bImageLoaded = true;
-    }
-    // Back to the main thread: the page is only ever touched there.
-    QMetaObject::invokeMethod(
-        this, [this, loaded] { OnImageLoaded(loaded); }, Qt::QueuedConnection);
-}
-
-int CUpdatePage::OnImageLoaded(bool success) {
-    if (success) {
-        StartUpdateJob();
-    } else {
+    const bool started = m_runner.Start(
+        CSessionRunner::EKind::RewriteTested, kDowngradePolicies[m_nDowngradeChoice],
+        RolloutOptions(), hosts, [this](const std::wstring& host) { return AskDowngrade(host); });
+    if (!started) {
         ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
         EnableControls(true);
         Frame().UpdateButton().setFocus();
     }
-    return 0;
+    return started;
 }
 
-bool CUpdatePage::StartUpdateJob() {
-    UpdateData(true);
-    // A refusal leaves the engine's own values; the job then works with those.
-    ApplyDevicesAtATime();
-    if (tv::CUpdateSettingsExport* settings = Frame().Engine().Settings()) {
-        settings->SetStopAfterFailures(StopAfterFailures());
+tv::SRolloutOptions CUpdatePage::RolloutOptions() const {
+    tv::SRolloutOptions options;
+    if (CanaryCount() > 0) {
+        // The devices after the first wave form the last one.
+        options.waves.push_back({CanaryCount(), false});
     }
-    tv::CUpdateControllerExport* controller = Frame().Engine().Controller();
-    if (controller != nullptr && controller->StartUpdate(kDowngradePolicies[m_nDowngradeChoice])) {
-        m_runningRows.clear();
-        CDeviceListModel& rows = m_list.Rows();
-        rows.BeginJob();
-        for (int row = 0; row < m_list.RowCount(); ++row) {
-            if (m_list.IsChecked(row)) {
-                m_runningRows.push_back(row);
-                rows.SetRowVersionBefore(row, m_list.Text(row, kVersionColumn));
-            }
-        }
-        m_bAnyFailed = false;
-        m_nDone = 0;
-        m_nFailed = 0;
-        m_elapsed.start();
-        EnableControls(false);
-        ShowSummary();
-        m_timer.start(kPollIntervalMs);
-        return true;
+    if (StopAfterFailures() > 0) {
+        options.maxFailures = tv::SDeviceShare{StopAfterFailures(), false};
     }
-    ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
-    EnableControls(true);
-    return false;
+    return options;
 }
 
-void CUpdatePage::OnTimer() {
+void CUpdatePage::OnRewriteStarted() {
+    m_running.resize(m_sessionRows.size());
+    for (std::size_t i = 0; i < m_running.size(); ++i) {
+        m_running[i] = static_cast<int>(i);
+    }
+    m_list.Rows().BeginJob();
+    m_bAnyFailed = false;
+    m_nDone = 0;
+    m_nFailed = 0;
+    m_elapsed.start();
+    ShowSummary();
+}
+
+void CUpdatePage::OnDeviceEnded(int index) {
+    const tv::SDeviceReport& device =
+        m_runner.Session()->Devices()[static_cast<std::size_t>(index)].report;
+    const int row = m_sessionRows[static_cast<std::size_t>(index)];
+    // Whatever the outcome, the row shows what the device reported last: after a failed or
+    // unconfirmed rewrite the operator must see which firmware it really runs.
+    FillVersionColumns(row);
+    m_list.SetText(row, kProgressColumn, ToQString(device.result));
+    m_list.Rows().EndRow(row, RowOutcome(device), device.resultCode);
+    // "No need to rewrite" counts as done; a skipped newer device as failed, as the closing
+    // message has always taken it.
+    if (device.outcome == tv::kExitRewritten || device.outcome == tv::kExitSameVersion) {
+        ++m_nDone;
+    } else {
+        m_bAnyFailed = true;
+        ++m_nFailed;
+    }
+}
+
+void CUpdatePage::OnPolled() {
     // Rows that have ended never change again, so each poll reads only the others, and the
     // list repaints only the cells whose text changed.
-    m_nAskingRow = -1;
-    std::erase_if(m_runningRows, [this](int row) { return PollUpdateResult(row); });
+    const auto& devices = m_runner.Session()->Devices();
+    std::erase_if(m_running, [this, &devices](int index) {
+        if (devices[static_cast<std::size_t>(index)].ended) {
+            return true;
+        }
+        const int row = m_sessionRows[static_cast<std::size_t>(index)];
+        const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
+        // An end, or a question, is the session's to take; the row keeps what it showed.
+        if (!tv::HasEnded(progress) && !tv::IsAwaitingAnswer(progress)) {
+            ShowProgress(row, progress);
+        }
+        return false;
+    });
     ShowSummary();
-    if (m_nAskingRow >= 0) {
-        AskDowngrade(m_nAskingRow);
-        return;
-    }
-    if (m_runningRows.empty() && Frame().Engine().JobEnded()) {
-        FinishUpdateJob();
-    }
 }
 
-void CUpdatePage::FinishUpdateJob() {
-    m_timer.stop();
+void CUpdatePage::OnRewriteFinished() {
+    const tv::CRunSession& session = *m_runner.Session();
+    if (!m_runner.JobStarted()) {
+        // The image could not be loaded, or the engine refused the rewrite.
+        ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
+        EnableControls(true);
+        Frame().UpdateButton().setFocus();
+        return;
+    }
+    ShowSummary();
+    if (session.StoppedByRule()) {
+        m_staticRolloutStatus.setText(
+            UIText(L"STR-320").arg(QString::number(session.CountedFailures())));
+        m_staticRolloutStatus.setVisible(true);
+    }
     m_list.FitColumnsToContents();
-    m_listTools.JobEnded();
+    m_listTools.JobEnded(session.Reports());
     if (m_bAnyFailed) {
         ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
     } else {
@@ -339,27 +357,6 @@ void CUpdatePage::FinishUpdateJob() {
     }
     EnableControls(true);
     Frame().UpdateButton().setFocus();
-}
-
-bool CUpdatePage::PollUpdateResult(int row) {
-    const int progress = DeviceProgress(Frame().Engine().Model(), m_list, row);
-    if (tv::IsSuccess(progress)) {
-        ShowUpdateSuccess(row);
-        return true;
-    }
-    if (tv::IsAwaitingAnswer(progress)) {
-        // The engine asks one question at a time; the row keeps what it showed meanwhile.
-        if (m_nAskingRow < 0) {
-            m_nAskingRow = row;
-        }
-        return false;
-    }
-    if (progress < 0) {
-        ShowUpdateResult(row, progress);
-        return true;
-    }
-    ShowProgress(row, progress);
-    return false;
 }
 
 QString CUpdatePage::PhaseText(const QString& phase, int progress) {
@@ -385,61 +382,12 @@ QString CUpdatePage::PhaseText(const QString& phase, int progress) {
 void CUpdatePage::ShowProgress(int row, int percentage) {
     tv::CDevInfoIF* device = DeviceRecord(Frame().Engine().Model(), m_list, row);
     const QString phase = DeviceValue(device, L"phase").value_or(QString());
-    CDeviceListModel& rows = m_list.Rows();
-    if (!phase.isEmpty() || percentage > 0) {
-        rows.MarkRowStarted(row, std::chrono::system_clock::now());
-    }
-    const auto rewriting = [](const QString& step) {
-        return step.startsWith(QLatin1String("upload ")) || step == QLatin1String("restart");
-    };
-    if (rewriting(phase)) {
-        // Between its test and the confirmation the device's version is the one its test read;
-        // the phase, read again after the version, shows the confirmation had not replaced it.
-        const std::optional<QString> version = DeviceValue(device, L"version");
-        if (version && rewriting(DeviceValue(device, L"phase").value_or(QString()))) {
-            rows.SetRowVersionBefore(row, *version);
-        }
-    }
     if (phase.isEmpty() && percentage == 0) {
         // Not reached by the job yet: no bar, only the word.
         m_list.SetText(row, kProgressColumn, PhaseText(phase, percentage));
         return;
     }
     m_list.Rows().SetProgress(row, kProgressColumn, percentage, PhaseText(phase, percentage));
-}
-
-void CUpdatePage::ShowUpdateSuccess(int row) {
-    FillVersionColumns(row);
-    m_list.SetText(row, kProgressColumn, UIText(L"STR-001"));
-    EndRow(row, tv::ToInt(tv::EResultCode::Success));
-    ++m_nDone;
-}
-
-void CUpdatePage::EndRow(int row, int resultCode) {
-    CDeviceListModel& rows = m_list.Rows();
-    // Only a success and an unconfirmed version are read back after a rewrite; for every other
-    // end the version shown is still the one the job's test read.
-    if (!tv::IsSuccess(resultCode) &&
-        resultCode != tv::ToInt(tv::EResultCode::VersionNotConfirmed)) {
-        rows.SetRowVersionBefore(row, m_list.Text(row, kVersionColumn));
-    }
-    rows.EndRow(row, RowOutcome(EListJob::Rewrite, resultCode), resultCode,
-                std::chrono::system_clock::now());
-}
-
-void CUpdatePage::ShowUpdateResult(int row, int resultCode) {
-    m_list.SetText(row, kProgressColumn, UIResultText(resultCode));
-    // Whatever the outcome, the row shows what the device reported last: after a failed or
-    // unconfirmed rewrite the operator must see which firmware it really runs.
-    FillVersionColumns(row);
-    EndRow(row, resultCode);
-    // "No need to rewrite" counts as done, not failed.
-    if (resultCode != tv::ToInt(tv::EResultCode::SameVersion)) {
-        m_bAnyFailed = true;
-        ++m_nFailed;
-    } else {
-        ++m_nDone;
-    }
 }
 
 void CUpdatePage::FillVersionColumns(int row) {
@@ -466,21 +414,19 @@ QString CUpdatePage::SummaryText(int done, int failed, int waiting, qint64 elaps
 }
 
 void CUpdatePage::ShowSummary() {
-    m_staticSummary.setText(SummaryText(m_nDone, m_nFailed, static_cast<int>(m_runningRows.size()),
-                                        m_elapsed.isValid() ? m_elapsed.elapsed() : 0));
+    const int waiting = static_cast<int>(m_sessionRows.size()) - m_nDone - m_nFailed;
+    m_staticSummary.setText(
+        SummaryText(m_nDone, m_nFailed, waiting, m_elapsed.isValid() ? m_elapsed.elapsed() : 0));
 }
 
-void CUpdatePage::AskDowngrade(int row) {
-    m_timer.stop();
+bool CUpdatePage::AskDowngrade(const std::wstring& host) {
     // The operator must see which device asks before answering for it.
-    m_listTools.RevealRow(row);
-    const bool rewrite =
-        ShowWizardMessage(this, L"MSG-201", QMessageBox::Question,
-                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-    if (tv::CUpdateControllerExport* controller = Frame().Engine().Controller()) {
-        controller->AnswerInquiry(rewrite ? L"update" : L"skip");
+    if (const int row = m_list.FindRow(ToQString(host)); row >= 0) {
+        m_listTools.RevealRow(row);
     }
-    m_timer.start(kPollIntervalMs);
+    return ShowWizardMessage(this, L"MSG-201", QMessageBox::Question,
+                             QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::No) == QMessageBox::Yes;
 }
 
 void CUpdatePage::EnableControls(bool enable) {

@@ -7,23 +7,24 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QString>
-#include <QTimer>
 
-#include <atomic>
-#include <thread>
+#include <string>
 #include <vector>
 
+#include "tool/app/RolloutOptions.h"
 #include "tool/wizard/CDeviceListTools.h"
 #include "tool/wizard/CDeviceListView.h"
+#include "tool/wizard/CSessionRunner.h"
 #include "tool/wizard/CWizardPage.h"
 
 // The rewrite: the checked devices with their versions, the choice for a device that runs newer
 // firmware, how many devices the engine works on at once, how many are rewritten first and after
 // how many failed devices the rewrite stops starting devices, and the frame's Update button,
-// which hands the image to the engine (once per run, on a worker thread) and follows the
-// engine's rewrite by polling the devices that have not ended yet. Each row shows its own
-// progress and step as they happen and its result as soon as its device ends; a summary line
-// under the list counts the devices and the time.
+// which runs the checked devices as a run session of kind RewriteTested (the image goes to the
+// engine once per run, on a worker thread; "Rewrite first" makes the first wave, the stop rule
+// holds between and within waves). Each row shows its own progress and step as they happen and
+// its result as soon as its device ends; a summary line under the list counts the devices and
+// the time, and a line under it says when the rollout was stopped by its rule.
 class CUpdatePage : public CWizardPage {
     Q_OBJECT
 
@@ -36,8 +37,6 @@ public:
     bool OnSetActive() override;
 
     void OnUpdateListItemChanged(int row, bool checked);
-    void OnTimer();
-    int OnImageLoaded(bool success);
 
     CDeviceListView& List() { return m_list; }
     QRadioButton& AskButton() { return m_radioAsk; }
@@ -48,12 +47,18 @@ public:
     QSpinBox& StopAfterFailuresBox() { return m_spinStopAfterFailures; }
     CDeviceListTools& ListTools() { return m_listTools; }
     QLabel& SummaryLine() { return m_staticSummary; }
+    // Empty and hidden unless the last rewrite was stopped by its rule.
+    QLabel& RolloutStatus() { return m_staticRolloutStatus; }
 
     // How many devices to rewrite first, before the others; 0: all alike.
     int CanaryCount() const { return m_spinCanaryCount.value(); }
     // After how many failed devices the rewrite stops starting devices; 0: never.
     int StopAfterFailures() const { return m_spinStopAfterFailures.value(); }
-    bool IsImageLoaded() const { return m_bImageLoaded; }
+    bool IsImageLoaded() const { return m_runner.IsImageLoaded(); }
+    // The rollout the spin boxes ask for: "Rewrite first N" makes a first wave of N devices
+    // (the rest the last), "Stop after M failed" the stop rule; with a first wave and no stop
+    // setting the first counted failure stops the rewrite.
+    talbo::tesk::vorta::SRolloutOptions RolloutOptions() const;
 
     // The step of a running device in words, from its "phase" value and its progress: "part 7
     // of 11", "waiting for restart"; a device the job has not reached yet is "waiting".
@@ -70,19 +75,16 @@ private:
     void OnDevicesAtATimeChanged(int devices);
     // Hands the chosen number to the engine; false when the engine refuses it.
     bool ApplyDevicesAtATime();
-    void LoadImageThread();
-    bool StartUpdateJob();
-    void AskDowngrade(int row);
-    // Takes a row's state; true once its device has ended.
-    bool PollUpdateResult(int row);
-    void ShowUpdateSuccess(int row);
-    void ShowUpdateResult(int row, int resultCode);
-    // Records a row's end in the list's job record.
-    void EndRow(int row, int resultCode);
+    // The run session's steps.
+    void OnRewriteStarted();
+    void OnDeviceEnded(int index);
+    void OnPolled();
+    void OnRewriteFinished();
+    // The downgrade question for the device, asked through the session; true rewrites it.
+    bool AskDowngrade(const std::wstring& host);
     void ShowProgress(int row, int percentage);
     void FillVersionColumns(int row);
     void ShowSummary();
-    void FinishUpdateJob();
     void RefreshUpdateList();
     void EnableControls(bool enable);
 
@@ -97,19 +99,18 @@ private:
     QRadioButton m_radioRewrite;
     int m_nDowngradeChoice = 0;
     bool m_bAnyFailed = false;
-    // Rows whose device has not ended yet in the running rewrite, in list order.
-    std::vector<int> m_runningRows;
-    // The first row found waiting for the downgrade answer in the current poll, or -1.
-    int m_nAskingRow = -1;
+    CSessionRunner m_runner;
+    // Per device of the session (its index), the row that shows it.
+    std::vector<int> m_sessionRows;
+    // The session's devices that have not ended yet, in registration order.
+    std::vector<int> m_running;
     int m_nDone = 0;
     int m_nFailed = 0;
     QElapsedTimer m_elapsed;
-    // Set by the load worker, read on the main thread.
-    std::atomic<bool> m_bImageLoaded{false};
-    std::thread m_pLoadThread;
 
     QLabel m_staticTitle;
     QLabel m_staticSummary;
+    QLabel m_staticRolloutStatus;
     QLabel m_staticDevicesAtATime;
     QSpinBox m_spinDevicesAtATime;
     QLabel m_staticCanaryCount;
@@ -117,5 +118,4 @@ private:
     QLabel m_staticStopAfterFailures;
     QSpinBox m_spinStopAfterFailures;
     QButtonGroup m_downgradeChoices;
-    QTimer m_timer;
 };

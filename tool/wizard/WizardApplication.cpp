@@ -48,6 +48,7 @@ void RunWizard(tv::CVortaFWUpdateToolUIApp& app, tv::SingleInstanceLock& lock) {
         [&app] { return app.Controller(); },
         [&app](const std::filesystem::path& path) { return app.ExtractAndLoadImage(path); },
         [&app] { return app.Settings(); },
+        {},  // the carried image's version
     };
     CVortaFWUpdateToolUIDlg dialog(std::move(engine));
     new RaiseOnRequest(dialog, lock);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "engine/interface/CUpdateControllerExport.h"
 #include "engine/interface/CUpdateModelExport.h"
@@ -17,6 +18,10 @@ struct WizardEngineAccess {
     std::function<bool(const std::filesystem::path& path)> extractAndLoadImage;
     // The engine's job settings (devices at a time); may be unset or answer null.
     std::function<talbo::tesk::vorta::CUpdateSettingsExport*()> settings;
+    // The firmware version of the image extractAndLoadImage hands over, for a run session's
+    // forecast of what the engine decides (which devices count for a wave). Unset: the version
+    // of the image the tool carries, as the program has it.
+    std::function<std::wstring()> imageVersion;
 
     talbo::tesk::vorta::CUpdateModelExport* Model() const { return model ? model() : nullptr; }
     talbo::tesk::vorta::CUpdateControllerExport* Controller() const {
@@ -24,11 +29,5 @@ struct WizardEngineAccess {
     }
     talbo::tesk::vorta::CUpdateSettingsExport* Settings() const {
         return settings ? settings() : nullptr;
-    }
-    // Whether the engine's job has ended, so that the next start or check change cannot be
-    // refused for it. Without the settings interface the devices' ends have to do.
-    bool JobEnded() const {
-        talbo::tesk::vorta::CUpdateSettingsExport* job = Settings();
-        return job == nullptr || job->GetJobState() == talbo::tesk::vorta::EJobState::Idle;
     }
 };

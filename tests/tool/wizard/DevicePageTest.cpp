@@ -357,11 +357,14 @@ TEST_F(DevicePageTest, AccessTestLocksTheWizardAndShowsEachResultWhenItsDeviceEn
     QTest::keyClick(&Dlg(), Qt::Key_Escape);
     EXPECT_TRUE(Dlg().isVisible());
 
-    // Later rows do not wait for the first one; the filter follows each row as it ends.
+    // Later rows do not wait for the first one, which shows how far its test got; the filter
+    // follows each row as it ends.
     EXPECT_TRUE(tools.FilterBox().isEnabled());
     ASSERT_TRUE(WaitFor([&] { return List().Text(1, 3) == Text(L"STR-004"); }));
     ASSERT_TRUE(WaitFor([&] { return List().Text(2, 3) == QStringLiteral("Success"); }));
-    EXPECT_TRUE(List().Text(0, 3).isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return List().Text(0, 3) == QStringLiteral("40%"); }));
+    EXPECT_EQ(List().Rows().data(List().Rows().index(0, 3), CDeviceListModel::kProgressRole),
+              QVariant(40));
     EXPECT_EQ(ShownHosts(List()), QStringList{QStringLiteral("a.example")});
     tools.FilterBox().setCurrentIndex(1);  // failed
     EXPECT_EQ(ShownHosts(List()), QStringList{QStringLiteral("b.example")});
@@ -384,6 +387,7 @@ TEST_F(DevicePageTest, AccessTestLocksTheWizardAndShowsEachResultWhenItsDeviceEn
     EXPECT_FALSE(List().Rows().ChecksLocked());
     EXPECT_TRUE(tools.CheckFailedButton().isEnabled());
     EXPECT_TRUE(tools.SaveReportButton().isEnabled());
+    EXPECT_EQ(engine.controller.testStarts, 1);
 }
 
 TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {
@@ -413,6 +417,10 @@ TEST_F(DevicePageTest, UncheckedDeviceIsSkippedAndKeepsItsResultText) {
     EXPECT_EQ(answerer.messages[1].text, QStringLiteral("Success."));
     EXPECT_EQ(answerer.messages[1].icon, QMessageBox::Information);
     EXPECT_EQ(List().Text(1, 3), Text(L"STR-006"));
+    // The engine tested exactly the checked devices, and the check boxes are as they were.
+    EXPECT_EQ(engine.controller.testTargets.back(), std::vector<std::wstring>{L"a.example"});
+    EXPECT_EQ(engine.model.At(L"b.example").values[L"update"], L"false");
+    EXPECT_FALSE(List().IsChecked(1));
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ const wchar_t* Device::GetValue(const wchar_t* key) {
         return nullptr;
     }
     if (std::wstring_view(key) == L"progress") {
-        values[key] = std::to_wstring(NextProgress());
+        values[key] = std::to_wstring(progress);
     }
     const auto it = values.find(key);
     return it == values.end() ? nullptr : it->second.c_str();
@@ -158,14 +158,32 @@ Device& Model::At(const std::wstring& host) {
     return *device;
 }
 
+std::vector<std::wstring> Controller::Targets() const {
+    std::vector<std::wstring> targets;
+    for (const auto& device : model->devices) {
+        if (device->values[L"update"] == L"true") {
+            targets.push_back(device->values[L"hostname"]);
+        }
+    }
+    return targets;
+}
+
+void Controller::BeginJob() {
+    settings->countedFailures = 0;
+}
+
 bool Controller::StartCommunicationTest() {
     ++testStarts;
+    testTargets.push_back(Targets());
+    BeginJob();
     return onTest ? onTest() : false;
 }
 
 bool Controller::StartUpdate(const wchar_t* downgradePolicy) {
     const std::wstring policy = downgradePolicy != nullptr ? downgradePolicy : L"";
     updatePolicies.push_back(policy);
+    updateTargets.push_back(Targets());
+    BeginJob();
     return onUpdate ? onUpdate(policy) : false;
 }
 
@@ -201,7 +219,10 @@ bool Settings::SetStopAfterFailures(int failures) {
     return true;
 }
 
-Engine::Engine() = default;
+Engine::Engine() {
+    controller.model = &model;
+    controller.settings = &settings;
+}
 
 WizardEngineAccess Engine::Access() {
     return WizardEngineAccess{
@@ -209,6 +230,7 @@ WizardEngineAccess Engine::Access() {
         [this] { return &controller; },
         [this](const std::filesystem::path& path) { return LoadImage(path); },
         [this] { return &settings; },
+        [] { return std::wstring(kImageVersion); },
     };
 }
 

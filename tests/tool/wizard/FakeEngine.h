@@ -31,7 +31,8 @@ public:
     const wchar_t* GetValue(const wchar_t* key) override;
 
     // The next progress value: the front of the script, or the last value once it is used up.
-    // Reading "progress" through GetValue takes the next value as GetProgress does.
+    // GetProgress takes it; reading "progress" through GetValue gives the value taken last, so
+    // the rows show what the run session saw.
     int NextProgress();
 
     std::map<std::wstring, std::wstring> values;
@@ -60,8 +61,12 @@ private:
     std::map<std::wstring, Device*> byHost;
 };
 
+class Settings;
+
 class Controller : public tv::CUpdateControllerExport {
 public:
+    // A job start records the targets (the devices whose "update" value is "true", in
+    // registration order) and begins the job's count of failures at 0.
     bool StartCommunicationTest() override;
     bool StartUpdate(const wchar_t* downgradePolicy) override;
     bool AnswerInquiry(const wchar_t* answer) override;
@@ -74,6 +79,16 @@ public:
     int testStarts = 0;
     std::vector<std::wstring> updatePolicies;
     std::vector<std::wstring> answers;
+    // The targets of each job, started or refused, in the order of the starts.
+    std::vector<std::vector<std::wstring>> testTargets;
+    std::vector<std::vector<std::wstring>> updateTargets;
+
+    Model* model = nullptr;  // the stand-in's, set by Engine
+    Settings* settings = nullptr;
+
+private:
+    std::vector<std::wstring> Targets() const;
+    void BeginJob();
 };
 
 class Settings : public tv::CUpdateSettingsExport {
@@ -94,7 +109,7 @@ public:
     std::deque<tv::EJobState> jobStates;  // the states of the next polls, then Idle
     int stopCalls = 0;
     int stopAfterFailures = 0;
-    int countedFailures = 0;
+    int countedFailures = 0;  // of the running or last job: a job start sets it to 0
 };
 
 // The whole stand-in, with the access object the wizard takes.
@@ -103,6 +118,9 @@ public:
     Engine();
 
     WizardEngineAccess Access();
+
+    // The version of the image the stand-in takes.
+    static constexpr const wchar_t* kImageVersion = L"Ver.3.01TC";
 
     // Adds a registered device with the given values ("update" defaults to "true").
     Device& Register(const std::wstring& host,

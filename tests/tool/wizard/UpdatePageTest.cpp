@@ -228,6 +228,7 @@ TEST_F(UpdatePageTest, EachRowShowsItsOwnProgressAndStepAndEndsOnItsOwn) {
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(List().Text(row, 4), QStringLiteral("Success")) << row;
     }
+    EXPECT_FALSE(UpdatePage().RolloutStatus().isVisible());
     ExpectUnlocked();
 }
 
@@ -285,7 +286,7 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
         int selectedRow = -1;
         answerer.whileOpen = [&](QMessageBox& box) {
             if (box.text() == Text(L"MSG-201")) {
-                auto* timer = UpdatePage().findChild<QTimer*>(QStringLiteral("updatePollTimer"));
+                auto* timer = UpdatePage().findChild<QTimer*>(QStringLiteral("sessionPollTimer"));
                 timerStopped = timer != nullptr && !timer->isActive();
                 selectedRow = List().CurrentRow();
             }
@@ -464,15 +465,16 @@ TEST_F(UpdatePageTest, FilterFollowsTheRewriteAndCheckFailedOnlyRetriesTheFailed
 }
 
 // One line per device of the last rewrite, as its row shows it; the version before is what the
-// job's test read, the version after what the device reported once rewritten.
+// test before the rewrite read, the version after what the device reported once rewritten.
 TEST_F(UpdatePageTest, SavedReportHoldsTheLastRewriteAndAFailedWriteSaysWhy) {
     SetRowChecked(List(), 2, false);
+    fake::Device& tested = engine.model.At(L"a.example");
+    tested.values[L"version"] = L"Ver.3.00TC";
+    tested.values[L"modelname"] = L"=HYPERLINK(\"x\")";
     OnUpdate([this] {
         fake::Device& a = engine.model.At(L"a.example");
         a.script = {0, 60};
         a.values[L"phase"] = L"upload 5/11";
-        a.values[L"version"] = L"Ver.3.00TC";
-        a.values[L"modelname"] = L"=HYPERLINK(\"x\")";
         engine.model.At(L"b.example").script = {0, -3};
     });
     StartRewrite();
@@ -490,9 +492,9 @@ TEST_F(UpdatePageTest, SavedReportHoldsTheLastRewriteAndAFailedWriteSaysWhy) {
     ASSERT_EQ(csv.size(), 3u);
     EXPECT_EQ(csv[1].mid(0, 8),
               (QStringList{"a.example", "\"'=HYPERLINK(\"\"x\"\")\"", "Ver.3.00TC", "Ver.3.01TC",
-                           "0", "100", "Success", ""}));
+                           "0", "100", List().Text(0, 4), "1"}));
     EXPECT_EQ(csv[2].mid(0, 8), (QStringList{"b.example", "QX-100", "Ver.3.01TC", "", "-200", "-3",
-                                             List().Text(1, 4), ""}));
+                                             List().Text(1, 4), "1"}));
     for (const QStringList& line : {csv[1], csv[2]}) {
         EXPECT_FALSE(line[8].isEmpty());
         EXPECT_LE(line[8], line[9]);
@@ -509,6 +511,111 @@ TEST_F(UpdatePageTest, SavedReportHoldsTheLastRewriteAndAFailedWriteSaysWhy) {
     EXPECT_EQ(answerer.messages[2].icon, QMessageBox::Critical);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"rewrite.csv"});
+}
+
+// "Rewrite first 1" with no stop setting: the first device is a wave of its own, and its failure
+// stops the rewrite before any other device is sent anything. The others end as not started,
+// count as failed, and the report says what the rows say.
+TEST_F(UpdatePageTest, FailedFirstDeviceLeavesTheOthersUntouched) {
+    UpdatePage().CanaryCountBox().setValue(1);
+    OnUpdate([this] {
+        engine.model.At(L"a.example").script = {0, 40, -3};
+        engine.settings.countedFailures = 1;  // it failed after its first part went out
+    });
+    StartRewrite();
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-203"));
+    EXPECT_EQ(engine.controller.updateTargets,
+              (std::vector<std::vector<std::wstring>>{{L"a.example"}}));
+    EXPECT_EQ(engine.settings.stopAfterFailures, 1);
+    EXPECT_EQ(List().Text(0, 4), Text(L"STR-004"));
+    for (int row = 1; row < 3; ++row) {
+        EXPECT_EQ(List().Text(row, 4), Text(L"STR-020")) << row;
+    }
+    EXPECT_TRUE(UpdatePage().SummaryLine().text().startsWith(
+        QStringLiteral("Done: 0   Failed: 3   Waiting: 0")))
+        << UpdatePage().SummaryLine().text().toStdString();
+    EXPECT_TRUE(UpdatePage().RolloutStatus().isVisible());
+    EXPECT_EQ(UpdatePage().RolloutStatus().text(), Text(L"STR-320").arg(1));
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("canary.csv"));
+    answerer.ChooseFile(path);
+    Click(Tools().SaveReportButton());
+    const std::vector<QStringList> csv = ReadCsv(path);
+    ASSERT_EQ(csv.size(), 4u);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        const QStringList& line = csv[static_cast<std::size_t>(row) + 1];
+        EXPECT_EQ(line[0], List().Text(row, 0));
+        EXPECT_EQ(line[4], QStringLiteral("-200"));
+        EXPECT_EQ(line[6], List().Text(row, 4));
+    }
+    EXPECT_EQ(csv[1][7], QStringLiteral("1"));
+    EXPECT_EQ(csv[2][5], QStringLiteral("-20"));
+
+    // Failed as the filter and "Check failed only" see it; the engine's targets are the rows'
+    // checks again, on this page and after the next visit.
+    Tools().FilterBox().setCurrentIndex(1);
+    EXPECT_EQ(ShownHosts(List()).size(), 3);
+    Click(Dlg().BackButton());
+    GoToUpdatePage();
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_TRUE(List().IsChecked(row)) << row;
+    }
+    ASSERT_TRUE(Tools().CheckFailedButton().isEnabled());
+}
+
+// The stop setting counts over every wave: each wave's job is given the failures still allowed.
+// Without either setting the engine is told not to stop.
+TEST_F(UpdatePageTest, StopSettingGivesEachWaveTheFailuresStillAllowed) {
+    UpdatePage().CanaryCountBox().setValue(1);
+    UpdatePage().StopAfterFailuresBox().setValue(2);
+    std::vector<int> allowedAtStarts;
+    engine.controller.onUpdate = [this, &allowedAtStarts](const std::wstring&) {
+        allowedAtStarts.push_back(engine.settings.stopAfterFailures);
+        if (allowedAtStarts.size() == 1) {
+            engine.model.At(L"a.example").script = {0, -3};
+        } else {
+            // The engine drains its job at the failure that uses up what was allowed.
+            engine.model.At(L"b.example").script = {0, -3};
+            engine.model.At(L"c.example").script = {-20};
+        }
+        engine.settings.countedFailures = 1;
+        return true;
+    };
+    StartRewrite();
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(2));
+    EXPECT_EQ(allowedAtStarts, (std::vector<int>{2, 1}));
+    EXPECT_EQ(engine.controller.updateTargets, (std::vector<std::vector<std::wstring>>{
+                                                   {L"a.example"}, {L"b.example", L"c.example"}}));
+    EXPECT_EQ(List().Text(1, 4), Text(L"STR-004"));
+    EXPECT_EQ(List().Text(2, 4), Text(L"STR-020"));
+    EXPECT_EQ(UpdatePage().RolloutStatus().text(), Text(L"STR-320").arg(2));
+
+    UpdatePage().CanaryCountBox().setValue(0);
+    UpdatePage().StopAfterFailuresBox().setValue(0);
+    OnUpdate([this] {
+        for (auto& device : engine.model.devices) {
+            device->script = {100};
+        }
+    });
+    engine.settings.stopAfterFailures = 5;  // left from an earlier job
+    engine.controller.onUpdate = [this, &allowedAtStarts,
+                                  finish = engine.controller.onUpdate](const std::wstring& policy) {
+        allowedAtStarts.push_back(engine.settings.stopAfterFailures);
+        return finish(policy);
+    };
+    StartRewrite();
+    answerer.Answer(QMessageBox::Ok);
+    ASSERT_TRUE(answerer.WaitForMessages(4));
+    EXPECT_EQ(answerer.messages[3].text, Text(L"MSG-202"));
+    EXPECT_EQ(allowedAtStarts.back(), 0);
+    EXPECT_EQ(engine.controller.updateTargets.back(),
+              (std::vector<std::wstring>{L"a.example", L"b.example", L"c.example"}));
+    EXPECT_FALSE(UpdatePage().RolloutStatus().isVisible());
 }
 
 // The number of devices at a time: remembered in the user's settings (which win), else the
@@ -606,6 +713,11 @@ TEST_F(DevicesAtATime, RolloutLimitsAreRememberedAndTheStopReachesTheEngineBefor
         EXPECT_EQ(box->minimum(), 0);
         EXPECT_EQ(box->maximum(), 9999);
         EXPECT_FALSE(box->specialValueText().isEmpty());  // 0 reads as "off", not as a number
+    }
+    // Both say what a first wave without a stop setting does.
+    for (QSpinBox* box : {&UpdatePage().CanaryCountBox(), &UpdatePage().StopAfterFailuresBox()}) {
+        EXPECT_TRUE(box->toolTip().contains(QStringLiteral("the first failed device stops")))
+            << box->objectName().toStdString();
     }
     UpdatePage().CanaryCountBox().setValue(2);
     UpdatePage().StopAfterFailuresBox().setValue(3);

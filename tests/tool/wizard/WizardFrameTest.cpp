@@ -282,6 +282,8 @@ TEST_F(JapaneseWizard, ShowsTheJapaneseTextsInAFontThatHasTheirGlyphs) {
               QStringLiteral("失敗のみチェック(&F)"));
     EXPECT_EQ(dialog.UpdatePage().StopAfterFailuresBox().specialValueText(),
               QStringLiteral("なし"));
+    EXPECT_TRUE(dialog.UpdatePage().StopAfterFailuresBox().toolTip().contains(
+        QStringLiteral("最初に失敗した機器で停止")));
     ExpectPagesFitTheMinimum(dialog);
     EXPECT_FALSE(QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
         << "no font for Japanese: scripts/install-deps installs fonts-noto-cjk";

@@ -1,6 +1,7 @@
 // Drives the real wizard against the real engine and a running vorta-devsim (reached through
-// http_proxy) and saves a PNG of each stage: the licence, the devices after an access test, and
-// the update page during and after a rewrite of the fleet, several devices at a time.
+// http_proxy) and saves a PNG of each stage: the licence, the devices after an access test, the
+// update page during and after a rewrite of the fleet, several devices at a time, and the same
+// page enlarged with the Show filter at "Failed".
 // scripts/screenshots runs it under Xvfb.
 //
 //   wizard_screenshots OUT_DIR HOST...
@@ -29,6 +30,9 @@ constexpr int kJobTimeoutMs = 10 * 60 * 1000;
 constexpr int kDevicesAtATime = 4;
 // The running picture waits until this many devices show progress together.
 constexpr int kRunningTogether = 3;
+// The last picture: the window this much larger, the Show filter's entry "Failed".
+constexpr QSize kEnlargedBy(160, 120);
+constexpr int kFailedFilter = 1;
 
 void LoadStrings() {
     const bool japanese = tv::SystemDefaultLocale() == tv::kLocaleJapanese;
@@ -127,7 +131,17 @@ bool Run(CVortaFWUpdateToolUIDlg& dialog, wizardtest::ModalAnswerer& answerer, c
         return Fail("the rewrite did not end");
     }
     update.List().setCurrentIndex(QModelIndex());
-    return Save(dialog, out, "wizard-4-update-done.png");
+    if (!Save(dialog, out, "wizard-4-update-done.png")) {
+        return false;
+    }
+    // An operator after the rewrite: the window made larger, only the failed devices shown.
+    dialog.resize(dialog.size() + kEnlargedBy);
+    update.ListTools().FilterBox().setCurrentIndex(kFailedFilter);
+    if (update.List().ShownRowCount() == 0) {
+        return Fail("no device failed");
+    }
+    update.List().FitColumnsToContents();
+    return Save(dialog, out, "wizard-5-update-filtered.png");
 }
 
 }  // namespace
