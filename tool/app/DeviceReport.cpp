@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "common/Utf8.h"
 
@@ -179,7 +180,7 @@ std::wstring TerminalSafe(std::wstring_view text) {
     safe.reserve(text.size());
     constexpr std::wstring_view kHex = L"0123456789abcdef";
     for (const wchar_t c : text) {
-        const auto code = static_cast<std::uint32_t>(c);
+        const std::uint32_t code = std::char_traits<wchar_t>::to_int_type(c);
         if (code < 0x20 || code == 0x7F) {
             safe += L"\\x";
         } else if (code >= 0x80 && code <= 0x9F) {
