@@ -184,21 +184,13 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
     } else if (interrupted) {
         summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-301");
     }
-    summary.toolVersion = common::BytesToWide(ToolVersion());
-    summary.imageSha256 = CarriedImageSha256();
     if (status.Enabled()) {
         status.Keep();  // the fleet's last summary stays on the terminal
     }
     if (m_options.json) {
         Put(m_pOut, SummaryJsonLine(summary) + "\n");
     }
-    if (!m_options.reportFile.empty()) {
-        int error = 0;
-        if (!WriteCsvReport(Narrow(m_options.reportFile), session.Reports(), error)) {
-            SayOnStandardError("could not write the report " + Narrow(m_options.reportFile) + " (" +
-                               std::strerror(error) + ")");
-        }
-    }
+    WriteRequestedReport(session, m_options.reportFile);
     if (session.StoppedByRule()) {
         SayOnStandardError(Narrow(summary.stopReason));
     }

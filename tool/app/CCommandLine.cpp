@@ -237,18 +237,9 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
         SRunSummary summary = session.Summary();
         summary.stopped = !finished;
         summary.stopReason = finished ? std::wstring() : report.result;
-        summary.toolVersion = common::BytesToWide(ToolVersion());
-        summary.imageSha256 = CarriedImageSha256();
         PutLine(SummaryJsonLine(summary) + "\n");
     }
-    if (!m_options.reportFile.empty()) {
-        int error = 0;
-        if (!WriteCsvReport(NarrowText(m_options.reportFile), session.Reports(), error)) {
-            static_cast<void>(
-                std::fprintf(stderr, "VortaFWUpdateTool: could not write the report %s (%s)\n",
-                             NarrowText(m_options.reportFile).c_str(), std::strerror(error)));
-        }
-    }
+    WriteRequestedReport(session, m_options.reportFile);
     if (m_options.dryRun) {
         return code;  // a rehearsal leaves no record
     }

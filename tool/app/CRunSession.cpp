@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <set>
 
+#include "common/Utf8.h"
 #include "common/VersionDecision.h"
 #include "engine/interface/CUpdateControllerExport.h"
 #include "engine/interface/CUpdateModelExport.h"
 #include "engine/interface/CUpdateSettingsExport.h"
 #include "engine/interface/ResultCodes.h"
+#include "tool/app/CarriedBlobs.h"
+#include "tool/app/CommandLineHelp.h"
 #include "tool/app/ExitCodes.h"
 
 namespace talbo::tesk::vorta {
@@ -70,7 +74,7 @@ CRunSession::CRunSession(SEngine engine, EKind kind, std::wstring policy, std::w
       options(std::move(options)),
       callbacks(std::move(callbacks)) {}
 
-bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
+void CRunSession::TakeDevices(const std::vector<std::wstring>& hosts) {
     started = SteadyClock::now();
     for (const std::wstring& host : hosts) {
         SDevice device;
@@ -78,15 +82,17 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
         devices.push_back(std::move(device));
     }
     waveOf.assign(devices.size(), 0);
+}
+
+bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
+    TakeDevices(hosts);
     if (devices.empty()) {
         Finish();
         return false;
     }
     RememberTargets();
     std::vector<std::size_t> all(devices.size());
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        all[i] = i;
-    }
+    std::iota(all.begin(), all.end(), std::size_t{0});
     if (kind == EKind::RewriteTested) {
         for (SDevice& device : devices) {
             device.report.start = SystemClock::now();
@@ -106,13 +112,7 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
 }
 
 void CRunSession::EndUnstarted(const std::vector<std::wstring>& hosts, const SRunOutcome& outcome) {
-    started = SteadyClock::now();
-    for (const std::wstring& host : hosts) {
-        SDevice device;
-        device.report.host = host;
-        devices.push_back(std::move(device));
-    }
-    waveOf.assign(devices.size(), 0);
+    TakeDevices(hosts);
     EndRemaining(outcome, 0);
     Finish();
 }
@@ -573,7 +573,9 @@ SRunSummary CRunSession::Summary() const {
     summary.wavesRun = wavesRun;
     summary.stopped = stoppedByRule;
     summary.elapsedSeconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
+    summary.toolVersion = common::BytesToWide(ToolVersion());
     summary.imageVersion = imageVersion;
+    summary.imageSha256 = CarriedImageSha256();
     summary.dryRun = options.dryRun;
     summary.exitCode = ExitCode();
     return summary;

@@ -133,6 +133,8 @@ public:
 private:
     using SteadyClock = std::chrono::steady_clock;
 
+    // Registers the hosts as the session's devices, in this order.
+    void TakeDevices(const std::vector<std::wstring>& hosts);
     void End(SDevice& device, SRunOutcome outcome, int resultCode);
     bool JobIdle() const;
     // Makes exactly these devices the targets of the next job.

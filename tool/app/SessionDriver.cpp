@@ -1,12 +1,16 @@
 #include "tool/app/SessionDriver.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
+#include "common/Utf8.h"
 #include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CRunSession.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/DeviceReport.h"
 #include "tool/app/StopSignals.h"
 
 namespace talbo::tesk::vorta {
@@ -16,6 +20,19 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
 
 }  // namespace
+
+void WriteRequestedReport(const CRunSession& session, const std::wstring& file) {
+    if (file.empty()) {
+        return;
+    }
+    const std::string name = common::EncodeUtf8(file).value_or(common::AsciiToNarrow(file));
+    int error = 0;
+    if (!WriteCsvReport(name, session.Reports(), error)) {
+        static_cast<void>(std::fprintf(stderr,
+                                       "VortaFWUpdateTool: could not write the report %s (%s)\n",
+                                       name.c_str(), std::strerror(error)));
+    }
+}
 
 int TakeStopSignals(CVortaFWUpdateToolUIApp& app) {
     StopSignals* signals = app.Signals();

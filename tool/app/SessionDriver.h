@@ -27,6 +27,10 @@ struct SSessionDriverHooks {
 bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
                   const SSessionDriverHooks& hooks);
 
+// Writes the session's CSV report to file when one was asked for (file not empty); a failure is
+// one line on standard error, and the run's outcome stays as it is.
+void WriteRequestedReport(const CRunSession& session, const std::wstring& file);
+
 // Stop signals caught so far and not yet taken (0 without signal handling).
 int TakeStopSignals(CVortaFWUpdateToolUIApp& app);
 

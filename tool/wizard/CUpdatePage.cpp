@@ -14,9 +14,8 @@
 #include "tool/wizard/DeviceListReport.h"
 #include "tool/wizard/DeviceProgress.h"
 #include "tool/wizard/DeviceRows.h"
-#include "tool/wizard/DevicesAtATimeSetting.h"
 #include "tool/wizard/PageStyle.h"
-#include "tool/wizard/RolloutLimitSettings.h"
+#include "tool/wizard/UserSettings.h"
 #include "tool/wizard/WizardMessageBox.h"
 #include "tool/wizard/WizardText.h"
 
@@ -80,10 +79,10 @@ void CUpdatePage::BuildLayout() {
     m_staticDevicesAtATime.setBuddy(&m_spinDevicesAtATime);
     m_staticCanaryCount.setBuddy(&m_spinCanaryCount);
     m_staticStopAfterFailures.setBuddy(&m_spinStopAfterFailures);
-    m_spinDevicesAtATime.setRange(DevicesAtATimeSetting::kMinimum, DevicesAtATimeSetting::kMaximum);
-    m_spinCanaryCount.setRange(CanaryCountSetting::kMinimum, CanaryCountSetting::kMaximum);
-    m_spinStopAfterFailures.setRange(StopAfterFailuresSetting::kMinimum,
-                                     StopAfterFailuresSetting::kMaximum);
+    m_spinDevicesAtATime.setRange(kDevicesAtATimeSetting.minimum, kDevicesAtATimeSetting.maximum);
+    m_spinCanaryCount.setRange(kCanaryCountSetting.minimum, kCanaryCountSetting.maximum);
+    m_spinStopAfterFailures.setRange(kStopAfterFailuresSetting.minimum,
+                                     kStopAfterFailuresSetting.maximum);
 
     auto* choices = new QVBoxLayout(&m_groupDowngrade);
     choices->addWidget(&m_radioAsk);
@@ -126,9 +125,10 @@ bool CUpdatePage::OnInitDialog() {
     InitRolloutLimits();
     connect(&m_spinDevicesAtATime, &QSpinBox::valueChanged, this,
             &CUpdatePage::OnDevicesAtATimeChanged);
-    connect(&m_spinCanaryCount, &QSpinBox::valueChanged, this, &CanaryCountSetting::Remember);
+    connect(&m_spinCanaryCount, &QSpinBox::valueChanged, this,
+            [](int devices) { kCanaryCountSetting.Remember(devices); });
     connect(&m_spinStopAfterFailures, &QSpinBox::valueChanged, this,
-            &StopAfterFailuresSetting::Remember);
+            [](int failures) { kStopAfterFailuresSetting.Remember(failures); });
     return false;
 }
 
@@ -178,11 +178,11 @@ void CUpdatePage::UpdateData(bool saveAndValidate) {
 
 void CUpdatePage::InitDevicesAtATime() {
     tv::CUpdateSettingsExport* settings = Frame().Engine().Settings();
-    const std::optional<int> remembered = DevicesAtATimeSetting::Remembered();
+    const std::optional<int> remembered = kDevicesAtATimeSetting.Remembered();
     // What the operator chose last time wins; otherwise the engine's own start value, which
     // the environment may have set.
     const int devices = remembered.value_or(settings != nullptr ? settings->GetDevicesAtATime()
-                                                                : DevicesAtATimeSetting::kMinimum);
+                                                                : kDevicesAtATimeSetting.minimum);
     const QSignalBlocker quiet(m_spinDevicesAtATime);
     m_spinDevicesAtATime.setValue(devices);
     // An engine without the setting works on one device at a time, whatever the box says.
@@ -195,14 +195,14 @@ void CUpdatePage::InitDevicesAtATime() {
 void CUpdatePage::InitRolloutLimits() {
     const QSignalBlocker quietCanary(m_spinCanaryCount);
     const QSignalBlocker quietStop(m_spinStopAfterFailures);
-    m_spinCanaryCount.setValue(CanaryCountSetting::Remembered().value_or(0));
-    m_spinStopAfterFailures.setValue(StopAfterFailuresSetting::Remembered().value_or(0));
+    m_spinCanaryCount.setValue(kCanaryCountSetting.Remembered().value_or(0));
+    m_spinStopAfterFailures.setValue(kStopAfterFailuresSetting.Remembered().value_or(0));
     // Only the engine's settings can stop a rewrite.
     m_spinStopAfterFailures.setEnabled(Frame().Engine().Settings() != nullptr);
 }
 
 void CUpdatePage::OnDevicesAtATimeChanged(int devices) {
-    DevicesAtATimeSetting::Remember(devices);
+    kDevicesAtATimeSetting.Remember(devices);
     ApplyDevicesAtATime();
 }
 

@@ -5,19 +5,19 @@ QSettings UserSettings() {
                      QStringLiteral("VortaFWUpdateTool"));
 }
 
-std::optional<int> RememberedNumber(const QString& key, int minimum, int maximum) {
+std::optional<int> SRememberedNumber::Remembered() const {
     bool ok = false;
-    const int value = UserSettings().value(key).toInt(&ok);
+    const int value = UserSettings().value(QString::fromLatin1(key)).toInt(&ok);
     if (!ok || value < minimum || value > maximum) {
         return std::nullopt;
     }
     return value;
 }
 
-void RememberNumber(const QString& key, int value, int minimum, int maximum) {
+void SRememberedNumber::Remember(int value) const {
     if (value < minimum || value > maximum) {
         return;
     }
     QSettings settings = UserSettings();
-    settings.setValue(key, value);
+    settings.setValue(QString::fromLatin1(key), value);
 }
