@@ -9,7 +9,7 @@
 
 #include "FuzzSupport.h"
 #include "common/IniFile.h"
-#include "tool/app/CResultLog.h"
+#include "tool/cli/CResultLog.h"
 
 namespace tv = talbo::tesk::vorta;
 using vorta_fuzz::Require;

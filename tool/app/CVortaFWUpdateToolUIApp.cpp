@@ -8,15 +8,15 @@
 #include <string_view>
 
 #include "common/Utf8.h"
-#include "tool/app/CCommandLine.h"
 #include "tool/app/CFilePath.h"
-#include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CarriedBlobDigest.h"
 #include "tool/app/CarriedBlobs.h"
 #include "tool/app/ExitCodes.h"
 #include "tool/app/RunFolder.h"
 #include "tool/app/SystemInfo.h"
+#include "tool/cli/CCommandLine.h"
+#include "tool/cli/CResultLog.h"
 
 namespace talbo::tesk::vorta {
 

@@ -8,7 +8,7 @@
 #include "engine/interface/VortaFWUpdateModule.h"
 #include "tool/app/CCarriedFile.h"
 #include "tool/app/SingleInstanceLock.h"
-#include "tool/app/StopSignals.h"
+#include "tool/cli/StopSignals.h"
 
 namespace talbo::tesk::vorta {
 

@@ -11,8 +11,8 @@
 
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
-#include "tool/app/CommandLineHelp.h"
 #include "tool/app/ExitCodes.h"
+#include "tool/cli/CommandLineHelp.h"
 #include "tool/wizard/WizardApplication.h"
 
 namespace talbo::tesk::vorta {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "tool/app/DeviceReport.h"
+#include "tool/session/DeviceReport.h"
 #include "tool/wizard/CDeviceListView.h"
 
 // One row of controls for a device list and the last job of its page: which rows to show (all,

@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "tool/app/CFilePath.h"
-#include "tool/app/CommandLineHelp.h"
+#include "tool/app/CarriedVersions.h"
 
 namespace tv = talbo::tesk::vorta;
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "tool/app/CRunSession.h"
+#include "tool/session/CRunSession.h"
 #include "tool/wizard/WizardEngineAccess.h"
 
 // A run session (CRunSession) as the wizard's pages present it: polled by a timer every 250 ms

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/app/RolloutOptions.h"
+#include "tool/session/RolloutOptions.h"
 #include "tool/wizard/CDeviceListTools.h"
 #include "tool/wizard/CDeviceListView.h"
 #include "tool/wizard/CSessionRunner.h"

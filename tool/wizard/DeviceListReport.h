@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tool/app/DeviceReport.h"
+#include "tool/session/DeviceReport.h"
 #include "tool/wizard/CDeviceListModel.h"
 
 // Whether a device ended its page's run session in failure (outcome class -100 or -200), as the

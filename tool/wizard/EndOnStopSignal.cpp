@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include "tool/app/StopSignals.h"
+#include "tool/cli/StopSignals.h"
 
 namespace tv = talbo::tesk::vorta;
 

@@ -16,7 +16,7 @@
 #include "FakeEngine.h"
 #include "WizardDriver.h"
 #include "tool/app/SingleInstanceLock.h"
-#include "tool/app/StopSignals.h"
+#include "tool/cli/StopSignals.h"
 #include "tool/wizard/CDeviceListProxy.h"
 #include "tool/wizard/EndOnStopSignal.h"
 #include "tool/wizard/FileDialogFilter.h"

@@ -12,11 +12,4 @@ std::string UsageText();
 // The tool's version, the carried image's version and the carried engine's, one per line.
 std::string VersionText();
 
-// The firmware version the carried image installs, read from its header; empty when the
-// executable carries no image or its header names none.
-std::wstring CarriedImageVersion();
-
-// The tool's own version ("1.4.0").
-std::string ToolVersion();
-
 }  // namespace talbo::tesk::vorta

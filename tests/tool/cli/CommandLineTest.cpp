@@ -1,4 +1,4 @@
-#include "tool/app/CCommandLine.h"
+#include "tool/cli/CCommandLine.h"
 
 #include <gtest/gtest.h>
 

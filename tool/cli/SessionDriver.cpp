@@ -1,4 +1,4 @@
-#include "tool/app/SessionDriver.h"
+#include "tool/cli/SessionDriver.h"
 
 #include <chrono>
 #include <cstdio>
@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "common/Utf8.h"
-#include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
-#include "tool/app/CRunSession.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
-#include "tool/app/DeviceReport.h"
-#include "tool/app/StopSignals.h"
+#include "tool/cli/CConsoleStatus.h"
+#include "tool/cli/StopSignals.h"
+#include "tool/session/CRunSession.h"
+#include "tool/session/DeviceReport.h"
 
 namespace talbo::tesk::vorta {
 

@@ -1,4 +1,4 @@
-#include "tool/app/CConsoleStatus.h"
+#include "tool/cli/CConsoleStatus.h"
 
 #include <unistd.h>
 

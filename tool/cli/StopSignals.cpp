@@ -1,4 +1,4 @@
-#include "tool/app/StopSignals.h"
+#include "tool/cli/StopSignals.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "tool/app/RolloutOptions.h"
+#include "tool/session/RolloutOptions.h"
 
 #include <algorithm>
 

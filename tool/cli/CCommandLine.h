@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/interface/CUpdateSettingsExport.h"
-#include "tool/app/RolloutOptions.h"
+#include "tool/session/RolloutOptions.h"
 
 namespace talbo::tesk::vorta {
 

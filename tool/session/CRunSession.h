@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tool/app/DeviceReport.h"
-#include "tool/app/RolloutOptions.h"
-#include "tool/app/RunOutcome.h"
+#include "tool/session/DeviceReport.h"
+#include "tool/session/RolloutOptions.h"
+#include "tool/session/RunOutcome.h"
 
 namespace talbo::tesk::vorta {
 

@@ -1,4 +1,4 @@
-#include "tool/app/CResultLog.h"
+#include "tool/cli/CResultLog.h"
 
 #include <gtest/gtest.h>
 

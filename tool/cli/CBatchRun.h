@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tool/app/CRunSession.h"
-#include "tool/app/RolloutOptions.h"
+#include "tool/session/CRunSession.h"
+#include "tool/session/RolloutOptions.h"
 
 namespace talbo::tesk::vorta {
 

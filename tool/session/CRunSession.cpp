@@ -1,4 +1,4 @@
-#include "tool/app/CRunSession.h"
+#include "tool/session/CRunSession.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 #include "engine/interface/CUpdateSettingsExport.h"
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CarriedBlobs.h"
-#include "tool/app/CommandLineHelp.h"
+#include "tool/app/CarriedVersions.h"
 #include "tool/app/ExitCodes.h"
 
 namespace talbo::tesk::vorta {

@@ -8,9 +8,9 @@
 
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CUIStringTable.h"
-#include "tool/app/DeviceReport.h"
-#include "tool/app/RolloutOptions.h"
-#include "tool/app/RunOutcome.h"
+#include "tool/session/DeviceReport.h"
+#include "tool/session/RolloutOptions.h"
+#include "tool/session/RunOutcome.h"
 
 namespace tv = talbo::tesk::vorta;
 using tv::EEndPhase;

@@ -1,4 +1,4 @@
-#include "tool/app/CCommandLine.h"
+#include "tool/cli/CCommandLine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,20 +8,20 @@
 
 #include "common/Utf8.h"
 #include "engine/interface/ResultCodes.h"
-#include "tool/app/CBatchRun.h"
-#include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
-#include "tool/app/CResultLog.h"
-#include "tool/app/CRunSession.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
-#include "tool/app/CommandLineHelp.h"
-#include "tool/app/DeviceReport.h"
+#include "tool/app/CarriedVersions.h"
 #include "tool/app/ExitCodes.h"
-#include "tool/app/RunOutcome.h"
-#include "tool/app/SessionDriver.h"
 #include "tool/app/SystemInfo.h"
+#include "tool/cli/CBatchRun.h"
+#include "tool/cli/CConsoleStatus.h"
+#include "tool/cli/CResultLog.h"
+#include "tool/cli/SessionDriver.h"
+#include "tool/session/CRunSession.h"
+#include "tool/session/DeviceReport.h"
+#include "tool/session/RunOutcome.h"
 
 namespace talbo::tesk::vorta {
 

@@ -1,4 +1,4 @@
-#include "tool/app/CBatchRun.h"
+#include "tool/cli/CBatchRun.h"
 
 #include <cstring>
 
@@ -6,16 +6,16 @@
 #include "common/Utf8.h"
 #include "engine/interface/CUpdateModelExport.h"
 #include "engine/interface/CUpdateSettingsExport.h"
-#include "tool/app/CConsoleStatus.h"
 #include "tool/app/CFilePath.h"
-#include "tool/app/CResultLog.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
-#include "tool/app/CommandLineHelp.h"
-#include "tool/app/DeviceReport.h"
+#include "tool/app/CarriedVersions.h"
 #include "tool/app/ExitCodes.h"
-#include "tool/app/SessionDriver.h"
+#include "tool/cli/CConsoleStatus.h"
+#include "tool/cli/CResultLog.h"
+#include "tool/cli/SessionDriver.h"
+#include "tool/session/DeviceReport.h"
 
 namespace talbo::tesk::vorta {
 

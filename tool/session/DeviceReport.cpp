@@ -1,4 +1,4 @@
-#include "tool/app/DeviceReport.h"
+#include "tool/session/DeviceReport.h"
 
 #include <unistd.h>
 

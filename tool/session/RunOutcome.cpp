@@ -1,4 +1,4 @@
-#include "tool/app/RunOutcome.h"
+#include "tool/session/RunOutcome.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "tool/app/CResultLog.h"
+#include "tool/cli/CResultLog.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
