@@ -69,6 +69,11 @@ bool CVersionDecision::IsDeviceNewer(std::wstring_view imageVersion,
     return deviceRest > imageRest;
 }
 
+bool CVersionDecision::IsDowngrade(std::wstring_view testedStatus, std::wstring_view imageVersion,
+                                   std::wstring_view deviceVersion) {
+    return testedStatus == L"Idle" && IsDeviceNewer(imageVersion, deviceVersion);
+}
+
 bool CVersionDecision::IsAlreadyCurrent(std::wstring_view policy, std::wstring_view testedStatus,
                                         std::wstring_view imageVersion,
                                         std::wstring_view deviceVersion) {

@@ -21,6 +21,13 @@ public:
     // policy is "skip" or "inquiry", the test found the device idle (no unfinished update to
     // resume), and both versions, without surrounding white space, are the same non-empty
     // text. Under "update" every device is rewritten.
+    // Whether the downgrade decision (skip, rewrite anyway, or ask) applies to the device: it
+    // is idle, as its test found it, and runs newer firmware than the image. A device that
+    // reports an unfinished update is resumed whatever version it reports: leaving it would
+    // leave it half rewritten.
+    static bool IsDowngrade(std::wstring_view testedStatus, std::wstring_view imageVersion,
+                            std::wstring_view deviceVersion);
+
     static bool IsAlreadyCurrent(std::wstring_view policy, std::wstring_view testedStatus,
                                  std::wstring_view imageVersion, std::wstring_view deviceVersion);
 };

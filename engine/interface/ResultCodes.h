@@ -55,6 +55,35 @@ constexpr bool HasEnded(int progress) {
     return IsSuccess(progress) || progress < 0;
 }
 
+// Whether a result says the device was busy (an application of its own, or another tool
+// rewriting it) and refused the work: it may be free a little later. The engine does not count
+// such a refusal as a failure while the device has not yet entered its update mode, and hosts
+// retry it.
+constexpr bool IsBusyResult(int progress) {
+    constexpr EResultCode kBusy[] = {
+        EResultCode::AnotherUpdating,
+        EResultCode::Print,
+        EResultCode::WebConfig,
+        EResultCode::WebContents,
+        EResultCode::Utility,
+        EResultCode::StatusPrint,
+        EResultCode::Initialization,
+        EResultCode::ServerDirectPrint,
+        EResultCode::StatusNotification,
+        EResultCode::WebContentsUpdater,
+        EResultCode::HIDNotification,
+    };
+    if (progress == kReservedPrintProgress) {
+        return true;
+    }
+    for (const EResultCode code : kBusy) {
+        if (progress == ToInt(code)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct SResultName {
     const wchar_t* name;
     EResultCode code;

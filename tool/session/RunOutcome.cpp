@@ -1,8 +1,5 @@
 #include "tool/session/RunOutcome.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/ExitCodes.h"
@@ -32,21 +29,6 @@ constexpr SOutcomeRule kOutcomeRules[] = {
     {EEndPhase::Rewrite, kAnyCode, kExitRewriteFailed, nullptr},
 };
 
-constexpr int kBusyResults[] = {
-    ToInt(EResultCode::AnotherUpdating),
-    ToInt(EResultCode::Print),
-    kReservedPrintProgress,
-    ToInt(EResultCode::WebConfig),
-    ToInt(EResultCode::WebContents),
-    ToInt(EResultCode::Utility),
-    ToInt(EResultCode::StatusPrint),
-    ToInt(EResultCode::Initialization),
-    ToInt(EResultCode::ServerDirectPrint),
-    ToInt(EResultCode::StatusNotification),
-    ToInt(EResultCode::WebContentsUpdater),
-    ToInt(EResultCode::HIDNotification),
-};
-
 }  // namespace
 
 SRunOutcome ClassifyEnd(EEndPhase phase, int progress) {
@@ -58,11 +40,6 @@ SRunOutcome ClassifyEnd(EEndPhase phase, int progress) {
         }
     }
     return {kExitRewriteFailed, table.GetResultText(progress)};
-}
-
-bool IsBusyResult(int progress) {
-    return std::find(std::begin(kBusyResults), std::end(kBusyResults), progress) !=
-           std::end(kBusyResults);
 }
 
 SRunOutcome InterruptedOutcome() {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "engine/interface/ResultCodes.h"  // IsBusyResult
+
 namespace talbo::tesk::vorta {
 
 // Which job the device's final progress value came from.
@@ -22,10 +24,6 @@ struct SRunOutcome {
 // The outcome of a device whose progress ended with this value in this phase. A passed test is
 // class 0 with the text of a success.
 SRunOutcome ClassifyEnd(EEndPhase phase, int progress);
-
-// Whether the value says the device was busy (an application of its own, or another tool
-// rewriting it): it was not touched and may be free a little later.
-bool IsBusyResult(int progress);
 
 // The communication test ended with a negative progress value.
 inline SRunOutcome TestFailedOutcome(int progress) {
