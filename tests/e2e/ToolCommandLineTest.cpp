@@ -67,7 +67,29 @@ protected:
               {{"host", "b-busy.invalid"}, {"status", "AnotherApp"}, {"app-name", "Print"}},
               {{"host", "b-gone.invalid"}, {"faults", {{{"action", "no-comeback"}}}}},
               {{"host", "b-printing.invalid"}, {"faults", printsAtPart8}},
-              {{"host", "b-midway.invalid"}, {"faults", slowAtPart3}}}}};
+              {{"host", "b-midway.invalid"}, {"faults", slowAtPart3}},
+              {{"host", "b-midway-2.invalid"}, {"faults", slowAtPart3}},
+              // Refuses its update mode while it prints: busy, never a failure.
+              {{"host", "b-prints-at-change.invalid"},
+               {"faults",
+                {{{"on", "ChangeMode"},
+                  {"part", 1},
+                  {"action", "refuse"},
+                  {"reason", "AnotherApp"},
+                  {"app-name", "Print"}}}}},
+              // Free at its first test, printing from the rewrite's own test on.
+              {{"host", "b-busy-later.invalid"},
+               {"faults",
+                {{{"on", "GetInformation"},
+                  {"action", "busy"},
+                  {"app-name", "Print"},
+                  {"occurrence", 2},
+                  {"times", 0}}}}},
+              // Half rewritten, and reporting a version newer than the image.
+              {{"host", "b-broken-newer.invalid"},
+               {"firmware", "Ver.3.02TC"},
+               {"status", "Broken"},
+               {"progress", "7"}}}}};
         // A fleet for rollouts: good devices, devices whose rewrite fails once it has begun
         // (a failure that counts), and one that prints for its first two tests.
         const nlohmann::json refusesPart3 = {
@@ -112,7 +134,9 @@ protected:
             if (fd >= 0) {
                 ::dup2(fd, STDERR_FILENO);
             }
-            const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            const int out = outputPipe >= 0
+                                ? outputPipe
+                                : ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (out >= 0) {
                 ::dup2(out, STDOUT_FILENO);
             }
@@ -248,6 +272,8 @@ protected:
 
     // Variables the next started tools get besides the usual ones.
     std::map<std::string, std::string> environment;
+    // When set, the write end of a pipe the next started tools write their output to.
+    int outputPipe = -1;
     TempFolder folder;
     fs::path tool;
     fs::path tmp;
@@ -504,7 +530,23 @@ TEST_F(ToolCommandLine, StopSignalBeforeTheRewriteEndsTheRunCleanly) {
     }
 }
 
-TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterRunResumes) {
+// The first signal during the rewrite lets the device finish and says so at once; a second ends
+// the run now, and a later run resumes the device.
+TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteDrainsTheSecondStopsAndALaterRunResumes) {
+    {
+        SCOPED_TRACE("one signal");
+        const pid_t run = Start({"b-midway-2.invalid"});
+        ASSERT_TRUE(WhileRunning(run, [&] {
+            return HasRequest("b-midway-2.invalid", "ChangeMode", 2);
+        })) << StandardError();
+        ::kill(run, SIGTERM);
+        EXPECT_EQ(Finish(run), Status(0));
+        EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+        EXPECT_NE(StandardError().find("no further device starts; 1 device(s) in progress will "
+                                       "finish"),
+                  std::string::npos)
+            << StandardError();
+    }
     const pid_t run = Start({"cl-midway.invalid"});
     // The device has changed mode for the second image part; the third is on its way and is
     // answered 5 s later.
@@ -512,9 +554,9 @@ TEST_F(ToolCommandLine, FirstSignalDuringTheRewriteWarnsTheSecondStopsAndALaterR
         << StandardError();
     ::kill(run, SIGINT);
     ASSERT_TRUE(WhileRunning(run, [&] {
-        return StandardError().find("in the middle") != std::string::npos;
+        return StandardError().find("no further device starts") != std::string::npos;
     })) << StandardError();
-    EXPECT_NE(StandardError().find("a later run resumes"), std::string::npos) << StandardError();
+    EXPECT_NE(StandardError().find("leaves them unfinished"), std::string::npos) << StandardError();
     ::kill(run, SIGINT);
     EXPECT_EQ(Finish(run), Status(-200));
     EXPECT_EQ(LastRecord(), (Record{L"-200",
@@ -638,7 +680,7 @@ TEST_F(ToolCommandLine, RefusedBatchDoesNothing) {
     EXPECT_TRUE(sim->Requests("b-idle.invalid").empty());
 }
 
-// A signal during the tests ends the batch at once; during the rewrite the first one warns and
+// A signal during the tests ends the batch at once; during the rewrite the first one drains and
 // the second ends it. Every device not yet ended ends interrupted, and the log says so.
 TEST_F(ToolCommandLine, StopSignalsEndABatchAndEveryUnfinishedDeviceIsInterrupted) {
     {
@@ -664,7 +706,7 @@ TEST_F(ToolCommandLine, StopSignalsEndABatchAndEveryUnfinishedDeviceIsInterrupte
         })) << StandardError();
         ::kill(run, SIGINT);
         ASSERT_TRUE(WhileRunning(run, [&] {
-            return StandardError().find("in the middle") != std::string::npos;
+            return StandardError().find("no further device starts") != std::string::npos;
         })) << StandardError();
         ::kill(run, SIGINT);
         EXPECT_EQ(Finish(run), Status(-200));
@@ -929,4 +971,147 @@ TEST_F(ToolCommandLine, BusyDeviceIsRetriedUntilItIsFree) {
     EXPECT_EQ(json[1]["outcome"], 0);
     EXPECT_EQ(json[1]["test_attempts"], 3);
     EXPECT_EQ(Run({"r-busy.invalid"}), Status(1));  // rewritten already: nothing to do
+}
+
+namespace {
+
+const std::string kNotStarted =
+    "Not rewritten - the run was stopped before this device was started.";
+
+// Whether the device was sent nothing but tests.
+bool OnlyTested(const std::vector<nlohmann::json>& requests) {
+    return std::all_of(requests.begin(), requests.end(), [](const nlohmann::json& request) {
+        const std::string kind = TextOf(request, "request");
+        return kind == "priming" || kind == "GetInformation";
+    });
+}
+
+}  // namespace
+
+// One stop signal during a rollout stops starting devices: the canary in progress (or the two
+// devices of a -j2 batch) finish, no later device is touched, and the run ends by itself with
+// a line per device, its log section and a code that says not everything was rewritten.
+TEST_F(ToolCommandLine, OneStopSignalDrainsTheRolloutAndTheRunEndsByItself) {
+    const struct {
+        int signal;
+        std::vector<std::string> options;
+        std::vector<std::string> started;
+        std::vector<std::string> untouched;
+    } cases[] = {
+        {SIGINT,
+         {"--waves", "1,50%", "-j1"},
+         {"b-midway.invalid"},
+         {"r-ok-1.invalid", "r-ok-2.invalid", "r-ok-3.invalid"}},
+        {SIGTERM,
+         {"-j2"},
+         {"cl-midway.invalid", "b-midway-2.invalid"},
+         {"r-ok-4.invalid", "r-ok-5.invalid"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::strsignal(c.signal));
+        std::string list;
+        for (const auto* hosts : {&c.started, &c.untouched}) {
+            for (const std::string& host : *hosts) {
+                list += host + "\n";
+            }
+        }
+        std::vector<std::string> arguments = c.options;
+        arguments.push_back(ListArgument("drain.txt", list));
+        const pid_t run = Start(arguments);
+        ASSERT_TRUE(WhileRunning(run, [&] {
+            return std::all_of(c.started.begin(), c.started.end(), [&](const std::string& host) {
+                return HasRequest(host, "ChangeMode", 2);
+            });
+        })) << StandardError();
+        ::kill(run, c.signal);
+        EXPECT_EQ(Finish(run), Status(-200));
+        const DeviceLines lines = TakeDeviceLines();
+        EXPECT_EQ(lines.size(), c.started.size() + c.untouched.size());
+        for (const std::string& host : c.started) {
+            EXPECT_EQ(lines.at(host), (std::pair<int, std::string>{0, "Success"})) << host;
+            EXPECT_EQ(Narrow(LastRecordValue(vc::DecodeUtf8(host).value())), "0 Success");
+        }
+        for (const std::string& host : c.untouched) {
+            EXPECT_EQ(lines.at(host), (std::pair<int, std::string>{-200, kNotStarted})) << host;
+            EXPECT_TRUE(OnlyTested(sim->Requests(host))) << host;
+        }
+        const std::string stopped = "Stopped by a signal: the devices in progress finished";
+        EXPECT_EQ(Narrow(LastRecordValue(L"Detail")).rfind(stopped, 0), 0U);
+        EXPECT_NE(StandardError().find(std::to_string(c.started.size()) +
+                                       " device(s) in progress will finish"),
+                  std::string::npos)
+            << StandardError();
+    }
+}
+
+// A reader that goes away (| head -n 1) ends nothing: every device is rewritten to its end and
+// the log names every device.
+TEST_F(ToolCommandLine, AClosedOutputEndsNoRun) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    outputPipe = fds[1];
+    const std::vector<std::string> hosts = {"b-idle.invalid", "b-idle-2.invalid", "r-ok-6.invalid"};
+    const pid_t run =
+        Start({ListArgument("pipe.txt", hosts[0] + "\n" + hosts[1] + "\n" + hosts[2] + "\n"), "-j1",
+               "--json"});
+    outputPipe = -1;
+    ::close(fds[1]);
+    std::string first;
+    for (char c = 0; ::read(fds[0], &c, 1) == 1 && c != '\n';) {
+        first.push_back(c);
+    }
+    ::close(fds[0]);  // as head does after its line
+    EXPECT_EQ(nlohmann::json::parse(first)["host"], hosts[0]);
+    EXPECT_EQ(Finish(run), Status(0));
+    for (const std::string& host : hosts) {
+        EXPECT_TRUE(HasRequest(host, "Update", 11)) << host;
+        EXPECT_EQ(Narrow(LastRecordValue(vc::DecodeUtf8(host).value())), "0 Success") << host;
+    }
+}
+
+// Gates open on evidence: a canary that turns busy at the rewrite's own test is no canary, and
+// the next device takes its place before anyone else starts. A device that refuses its update
+// mode because it prints is busy, never a failure: it fires no stop rule.
+TEST_F(ToolCommandLine, GatesNeedDevicesThatReallyRanAndBusyIsNoFailure) {
+    EXPECT_EQ(
+        Run({ListArgument("gate.txt", "b-busy-later.invalid\nr-ok-7.invalid\nr-ok-8.invalid\n"),
+             "--waves", "1,100%", "-j2"}),
+        Status(-200));
+    DeviceLines lines = TakeDeviceLines();
+    EXPECT_EQ(lines.at("b-busy-later.invalid"),
+              (std::pair<int, std::string>{-200, "Failed to rewrite - printing."}));
+    EXPECT_EQ(lines.at("r-ok-7.invalid").first, 0);
+    EXPECT_EQ(lines.at("r-ok-8.invalid").first, 0);
+    const std::vector<nlohmann::json> log = sim->Requests();
+    EXPECT_LT(RequestSpan(log, "r-ok-7.invalid", "ChangeMode").second,
+              RequestSpan(log, "r-ok-8.invalid", "ChangeMode").first);
+
+    EXPECT_EQ(Run({ListArgument("printing.txt",
+                                "b-prints-at-change.invalid\nr-ok-9.invalid\nr-ok-10.invalid\n"),
+                   "--max-failures", "1", "-j1"}),
+              Status(-200));
+    lines = TakeDeviceLines();
+    EXPECT_EQ(lines.at("b-prints-at-change.invalid"),
+              (std::pair<int, std::string>{-200, "Failed to rewrite - printing."}));
+    EXPECT_EQ(lines.at("r-ok-9.invalid").first, 0);
+    EXPECT_EQ(lines.at("r-ok-10.invalid").first, 0);
+}
+
+// A device left half rewritten is finished whatever version it reports; arguments are taken as
+// given, and a second host name is refused rather than ignored.
+TEST_F(ToolCommandLine, UnfinishedUpdatesResumeAndArgumentsAreTakenAsGiven) {
+    const fs::path report = folder.Path() / "r y.csv";
+    EXPECT_EQ(Run({"b-broken-newer.invalid", "--report", report.string()}), Status(0));
+    EXPECT_EQ(LastRecord(), (Record{L"0", L"Success"}));
+    EXPECT_TRUE(fs::exists(report));
+    EXPECT_TRUE(HasRequest("b-broken-newer.invalid", "ChangeMode", 6));
+    EXPECT_FALSE(HasRequest("b-broken-newer.invalid", "ChangeMode", 1));
+
+    const std::size_t before = sim->Requests().size();
+    EXPECT_EQ(Run({"b-idle.invalid", "b-idle-2.invalid"}), Status(-100));
+    EXPECT_NE(StandardError().find("\"b-idle-2.invalid\""), std::string::npos);
+    EXPECT_NE(StandardError().find("@LIST"), std::string::npos);
+    EXPECT_EQ(Run({"--json"}), Status(-100));
+    EXPECT_NE(StandardError().find("no host name given"), std::string::npos) << StandardError();
+    EXPECT_EQ(sim->Requests().size(), before);
 }

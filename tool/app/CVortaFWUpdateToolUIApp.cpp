@@ -40,14 +40,14 @@ CVortaFWUpdateToolUIApp::~CVortaFWUpdateToolUIApp() {
     }
 }
 
-int CVortaFWUpdateToolUIApp::Run(const std::wstring& argumentText) {
+int CVortaFWUpdateToolUIApp::Run(const std::vector<std::wstring>& arguments) {
     m_pStopSignals = std::make_unique<StopSignals>();
-    InitInstance(argumentText);
+    InitInstance(arguments);
     return ExitInstance();
 }
 
-bool CVortaFWUpdateToolUIApp::InitInstance(const std::wstring& argumentText) {
-    const bool commandLineMode = argumentText.find_first_not_of(L' ') != std::wstring::npos;
+bool CVortaFWUpdateToolUIApp::InitInstance(const std::vector<std::wstring>& arguments) {
+    const bool commandLineMode = !arguments.empty();
     CFilePath& paths = CFilePath::GetInstance();
     // Runs that were killed left their folders behind; nothing else ever removes them.
     for (const fs::path& base : RunFolder::TemporaryBases()) {
@@ -82,7 +82,7 @@ bool CVortaFWUpdateToolUIApp::InitInstance(const std::wstring& argumentText) {
     }
     if (commandLineMode) {
         CCommandLine commandLine;
-        commandLine.Parse(argumentText);
+        commandLine.Parse(arguments);
         m_nExitCode = commandLine.Run(*this);
     } else if (runWizard) {
         runWizard(*this, *m_hInstanceMutex);
@@ -307,17 +307,13 @@ bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {
     return model != nullptr && model->LoadUpdateImage(PathText(path).c_str());
 }
 
-std::wstring ArgumentText(int argc, char** argv) {
-    std::string joined;
+std::vector<std::wstring> Arguments(int argc, char** argv) {
+    std::vector<std::wstring> arguments;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) {
-            joined.push_back(' ');
-        }
-        joined.append(argv[i]);
+        const std::string_view argument(argv[i]);
+        arguments.push_back(common::DecodeUtf8(argument).value_or(common::BytesToWide(argument)));
     }
-    std::wstring text = common::DecodeUtf8(joined).value_or(common::BytesToWide(joined));
-    const std::size_t start = text.find_first_not_of(L' ');
-    return start == std::wstring::npos ? std::wstring() : text.substr(start);
+    return arguments;
 }
 
 }  // namespace talbo::tesk::vorta

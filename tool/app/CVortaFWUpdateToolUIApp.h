@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/interface/VortaFWUpdateModule.h"
 #include "tool/app/CCarriedFile.h"
@@ -32,8 +33,10 @@ public:
 
     static CVortaFWUpdateToolUIApp* Current() { return current; }
 
-    // Runs start-up, the chosen mode and teardown; returns the process exit code.
-    int Run(const std::wstring& argumentText);
+    // Runs start-up, the chosen mode and teardown; returns the process exit code. No
+    // arguments: the wizard; any argument at all (an empty one too): the command line, which
+    // takes the arguments exactly as given.
+    int Run(const std::vector<std::wstring>& arguments);
 
     void SetWizard(WizardFn wizard) { runWizard = std::move(wizard); }
     void SetErrorMessageBox(MessageBoxFn box) { showError = std::move(box); }
@@ -56,7 +59,7 @@ public:
     int ExitCode() const { return m_nExitCode; }
 
 private:
-    bool InitInstance(const std::wstring& argumentText);
+    bool InitInstance(const std::vector<std::wstring>& arguments);
     int ExitInstance();
     bool LoadLanguage(int number);
     bool LoadLicence(int number);
@@ -92,8 +95,8 @@ private:
     MessageBoxFn showError;
 };
 
-// The argument text of a command line: the arguments after the program name joined by blanks,
-// with leading blanks skipped.
-std::wstring ArgumentText(int argc, char** argv);
+// The arguments after the program name, each as the system handed it over: decoded from UTF-8,
+// or byte by byte where it is not valid UTF-8. Nothing is joined or split.
+std::vector<std::wstring> Arguments(int argc, char** argv);
 
 }  // namespace talbo::tesk::vorta

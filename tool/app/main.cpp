@@ -2,12 +2,14 @@
 // --help and --version texts.
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
@@ -42,6 +44,9 @@ int PrintAndEnd(const std::string& text) {
 
 int main(int argc, char** argv) {
     namespace tv = talbo::tesk::vorta;
+    // A reader that goes away (| head, a killed tee) must never end a run between two firmware
+    // parts: writes to a closed output fail with EPIPE instead, and every writer drops them.
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     tv::SetCarriedBlobTable(tv::GeneratedCarriedBlobs());
     // No host name starts with "-", so these two never shadow a device.
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -51,10 +56,10 @@ int main(int argc, char** argv) {
         return PrintAndEnd(tv::VersionText());
     }
     tv::CVortaFWUpdateToolUIApp app;
-    const std::wstring argumentText = tv::ArgumentText(argc, argv);
+    const std::vector<std::wstring> arguments = tv::Arguments(argc, argv);
     // Only the wizard needs a display; the command-line rewrite runs without one.
     std::unique_ptr<QApplication> gui;
-    if (argumentText.empty()) {
+    if (arguments.empty()) {
         if (!HasDisplay()) {
             // Nothing was done, and a script must not read that as success.
             static_cast<void>(
@@ -67,5 +72,5 @@ int main(int argc, char** argv) {
         gui = CreateWizardApplication(argc, argv);
         InstallWizard(app);
     }
-    return app.Run(argumentText);
+    return app.Run(arguments);
 }

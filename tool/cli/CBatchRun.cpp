@@ -116,9 +116,6 @@ int CBatchRun::Run(CVortaFWUpdateToolUIApp& app) {
     }
     SSessionDriverHooks hooks;
     hooks.polled = [this, &app, &status] { DrawSummary(app, status); };
-    hooks.rewriteWarning =
-        L"VortaFWUpdateTool: devices are in the middle of their update. Send the signal again "
-        L"(Ctrl-C) to stop anyway; a later run resumes them.";
     const bool finished = DriveSession(*m_session, app, status, hooks);
     return Finish(status, !finished);
 }
@@ -183,6 +180,8 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         summary.stopReason = RolloutStoppedText(session.FailureLimitOf());
     } else if (interrupted) {
         summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-301");
+    } else if (session.Draining()) {
+        summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-323");
     }
     if (status.Enabled()) {
         status.Keep();  // the fleet's last summary stays on the terminal
@@ -191,7 +190,7 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         Put(m_pOut, SummaryJsonLine(summary) + "\n");
     }
     WriteRequestedReport(session, m_options.reportFile);
-    if (session.StoppedByRule()) {
+    if (session.StoppedByRule() || session.Draining()) {
         SayOnStandardError(Narrow(summary.stopReason));
     }
     if (m_options.dryRun) {
@@ -208,7 +207,7 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         keys.emplace_back(device.report.host,
                           std::to_wstring(device.report.outcome) + L" " + device.report.result);
     }
-    if (session.StoppedByRule()) {
+    if (session.StoppedByRule() || (session.Draining() && !interrupted)) {
         detail = summary.stopReason;
     }
     const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");

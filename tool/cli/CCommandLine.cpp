@@ -27,20 +27,6 @@ namespace talbo::tesk::vorta {
 
 namespace {
 
-std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text) {
-    std::vector<std::wstring_view> tokens;
-    std::size_t pos = 0;
-    for (;;) {
-        pos = text.find_first_not_of(L' ', pos);
-        if (pos == std::wstring_view::npos) {
-            return tokens;
-        }
-        const std::size_t end = text.find(L' ', pos);
-        tokens.push_back(text.substr(pos, end == std::wstring_view::npos ? end : end - pos));
-        pos = end;
-    }
-}
-
 bool IsDevicesAtATimeToken(std::wstring_view token) {
     return token.starts_with(L"-j");
 }
@@ -77,8 +63,8 @@ int DevicesAtATimeOf(std::wstring_view token) {
 
 }  // namespace
 
-void CCommandLine::Parse(std::wstring_view argumentText) {
-    const std::vector<std::wstring_view> all = SplitAtBlanks(argumentText);
+void CCommandLine::Parse(const std::vector<std::wstring>& arguments) {
+    const std::vector<std::wstring_view> all(arguments.begin(), arguments.end());
     // The rollout options come out first, wherever they stand; what remains is read as it
     // always was. A host name never starts with "-", so no device is taken for an option.
     std::vector<std::wstring_view> tokens;
@@ -106,17 +92,39 @@ void CCommandLine::Parse(std::wstring_view argumentText) {
         ParseBatch(tokens);
         return;
     }
-    const std::wstring_view t1 = tokens.empty() ? std::wstring_view() : tokens[0];
-    const std::wstring_view t2 = tokens.size() < 2 ? std::wstring_view() : tokens[1];
-    if (t1 == L"-d") {
+    ParseSingle(tokens);
+}
+
+void CCommandLine::ParseSingle(const std::vector<std::wstring_view>& tokens) {
+    // [-d] HOST or HOST -d: "-d" as the first or the second token selects "update".
+    std::size_t host = 0;
+    if (!tokens.empty() && tokens[0] == L"-d") {
         m_strPolicy = L"update";
-        m_strHostName = t2;
-    } else if (t2 == L"-d") {
+        host = 1;
+    } else if (tokens.size() > 1 && tokens[1] == L"-d") {
         m_strPolicy = L"update";
-        m_strHostName = t1;
-    } else {
-        m_strPolicy = L"skip";
-        m_strHostName = t1;
+    }
+    if (host < tokens.size()) {
+        m_strHostName = tokens[host];
+    }
+    // Nothing may be left over: a word dropped silently would leave its device untouched
+    // while the run reports success.
+    const std::size_t taken = m_strPolicy == L"update" ? 2 : 1;
+    if (tokens.size() > taken) {
+        const std::wstring_view extra = tokens[taken];
+        m_strArgumentError = L"unexpected \"" + std::wstring(extra) + L"\"";
+        m_strArgumentError += extra.starts_with(L'-')
+                                  ? std::wstring(
+                                        L": one device takes [-d] HOST and the options of "
+                                        L"--help")
+                                  : std::wstring(
+                                        L": one run of HOST rewrites one device; to rewrite "
+                                        L"several, name them in a list file and give "
+                                        L"@LIST");
+        return;
+    }
+    if (m_strHostName.empty()) {
+        m_strArgumentError = L"no host name given (see --help)";
     }
 }
 
@@ -156,6 +164,13 @@ std::string NarrowText(const std::wstring& text) {
     return common::EncodeUtf8(text).value_or(common::AsciiToNarrow(text));
 }
 
+// Why a run was refused before any device was contacted; the exit code tells the same when
+// standard error cannot take the line.
+void SayRefused(const std::wstring& why) {
+    static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
+                                   NarrowText(TerminalSafe(why)).c_str()));
+}
+
 void PutLine(const std::string& line) {
     static_cast<void>(std::fputs(line.c_str(), stdout));
     static_cast<void>(std::fflush(stdout));
@@ -165,9 +180,7 @@ void PutLine(const std::string& line) {
 
 int CCommandLine::Run(CVortaFWUpdateToolUIApp& app) {
     if (!m_strArgumentError.empty()) {
-        // The exit code tells the same when standard error cannot take the line.
-        static_cast<void>(std::fprintf(stderr, "VortaFWUpdateTool: %s; nothing was done\n",
-                                       NarrowText(m_strArgumentError).c_str()));
+        SayRefused(m_strArgumentError);
         return kExitTestFailed;
     }
     if (!HasUsableNetworkInterface()) {
@@ -206,7 +219,13 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
         session.EndUnstarted({m_strHostName}, InterruptedOutcome());  // stopped during start-up
     } else {
         // A host name the engine refuses, or a test it cannot start: nothing was done.
-        if (!app.Model()->AddDevice(m_strHostName.c_str()) || !session.Start({m_strHostName})) {
+        if (!app.Model()->AddDevice(m_strHostName.c_str())) {
+            SayRefused(L"\"" + m_strHostName +
+                       L"\" is not a host name (1 to 254 of the letters, digits, \".\" and \"-\")");
+            return kExitTestFailed;
+        }
+        if (!session.Start({m_strHostName})) {
+            SayRefused(L"the communication test of " + m_strHostName + L" could not start");
             return kExitTestFailed;
         }
         status.Phase(m_strHostName, L"communication test");
@@ -225,9 +244,6 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
                 status.Progress(progress);
             }
         };
-        hooks.rewriteWarning = L"VortaFWUpdateTool: " + m_strHostName +
-                               L" is in the middle of its update. Send the signal again (Ctrl-C) "
-                               L"to stop anyway; a later run resumes the device.";
         finished = DriveSession(session, app, status, hooks);
     }
     const SDeviceReport& report = session.Devices().front().report;
@@ -235,8 +251,12 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     const int code = session.ExitCode();
     if (m_options.json) {
         SRunSummary summary = session.Summary();
-        summary.stopped = !finished;
-        summary.stopReason = finished ? std::wstring() : report.result;
+        summary.stopped = summary.stopped || !finished;
+        if (!finished) {
+            summary.stopReason = report.result;
+        } else if (session.Draining()) {
+            summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-323");
+        }
         PutLine(SummaryJsonLine(summary) + "\n");
     }
     WriteRequestedReport(session, m_options.reportFile);

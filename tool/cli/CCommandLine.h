@@ -18,16 +18,17 @@ class CVortaFWUpdateToolUIApp;
 // report by exit code and result log.
 class CCommandLine {
 public:
-    // Splits the argument text at blanks (runs count as one); quotation marks mean nothing.
-    // Tokens starting with "--" are rollout options (TakeRolloutOption), taken out first with
-    // their values wherever they stand; an unknown or invalid one makes the arguments invalid.
-    // A batch when a token starting with "@" comes before any token other than "-d" and "-j…"
+    // Takes the arguments exactly as given (no joining, no splitting at blanks). Arguments
+    // starting with "--" are rollout options (TakeRolloutOption), taken out first with their
+    // values wherever they stand; an unknown or invalid one makes the arguments invalid.
+    // A batch when an argument starting with "@" comes before any other than "-d" and "-j…"
     // among the first three: then "@LIST", "-d" and "-jN" (N a plain decimal 1 to 64) may come
     // in any order, each at most once, and anything else makes the arguments invalid
-    // (GetArgumentError). Otherwise one device: "-d" as the first or the second token selects
-    // the policy "update", else "skip"; the other of the two is the host name; further tokens
-    // are ignored. A host name never starts with "@", so no single-device use reads as a batch.
-    void Parse(std::wstring_view argumentText);
+    // (GetArgumentError). Otherwise one device: [-d] HOST or HOST -d ("-d" selects the policy
+    // "update", else "skip"); a missing host name or any further argument makes the arguments
+    // invalid, so that no device named is silently left out. A host name never starts with
+    // "@", so no single-device use reads as a batch.
+    void Parse(const std::vector<std::wstring>& arguments);
 
     // Invalid arguments: kExitTestFailed and a line on standard error, nothing done. A batch
     // runs CBatchRun. One device: a run session of one, tested and then rewritten; returns the
@@ -53,6 +54,7 @@ public:
 private:
     // One device as a run session of one: tested, then rewritten.
     int RunSingle(CVortaFWUpdateToolUIApp& app);
+    void ParseSingle(const std::vector<std::wstring_view>& tokens);
     void ParseBatch(const std::vector<std::wstring_view>& tokens);
 
     std::wstring m_strPolicy = L"skip";

@@ -7,6 +7,7 @@
 
 #include "common/Utf8.h"
 #include "tool/app/CFilePath.h"
+#include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/cli/CConsoleStatus.h"
 #include "tool/cli/StopSignals.h"
@@ -39,11 +40,18 @@ int TakeStopSignals(CVortaFWUpdateToolUIApp& app) {
     return signals != nullptr ? signals->Take() : 0;
 }
 
+std::wstring DrainNotice(int devicesInProgress) {
+    std::wstring text = CUIStringTable::GetInstance().GetText(L"STR-322");
+    if (const std::size_t at = text.find(L"%1"); at != std::wstring::npos) {
+        text.replace(at, 2, std::to_wstring(devicesInProgress));
+    }
+    return L"VortaFWUpdateTool: " + text;
+}
+
 bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleStatus& status,
                   const SSessionDriverHooks& hooks) {
     StopSignals* signals = app.Signals();
     int caught = 0;
-    bool warned = false;
     for (;;) {
         session.Poll();
         if (session.Stage() == CRunSession::EStage::NeedsImage) {
@@ -52,11 +60,24 @@ bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleSt
             }
             const bool loaded =
                 app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
-            if (TakeStopSignals(app) > 0) {
-                session.Interrupt(InterruptedOutcome());  // caught while the image loaded
+            if (caught + TakeStopSignals(app) > 0) {
+                // Caught while the image loaded: no device has been sent anything yet.
+                session.Interrupt(InterruptedOutcome());
                 return false;
             }
             session.ImageLoaded(loaded);
+        }
+        if (caught > 0 && !session.IsDone()) {
+            // A rewrite under way drains on the first signal; before one, or on the second,
+            // the run ends now.
+            const bool rewriting = session.ImageSent() || session.IsRewriting();
+            if (!rewriting || caught >= 2) {
+                session.Interrupt(InterruptedOutcome());
+                return false;
+            }
+            if (!session.Draining()) {
+                status.Notice(DrainNotice(session.Drain()));
+            }
         }
         if (hooks.polled) {
             hooks.polled();
@@ -68,14 +89,6 @@ bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleSt
             caught += signals->Wait(kPollInterval);
         } else {
             std::this_thread::sleep_for(kPollInterval);
-        }
-        if (caught > 0 && (!session.IsRewriting() || caught >= 2)) {
-            session.Interrupt(InterruptedOutcome());
-            return false;
-        }
-        if (caught == 1 && !warned) {
-            warned = true;
-            status.Notice(hooks.rewriteWarning);
         }
     }
 }

@@ -29,6 +29,16 @@ std::wstring ValueOf(CUpdateModelExport* model, const std::wstring& host, const 
     return value != nullptr ? std::wstring(value) : std::wstring();
 }
 
+// A status a passed test reads from a device that can take its rewrite now: idle, or in the
+// middle of an update to resume.
+bool IsReadyStatus(const std::wstring& status) {
+    if (status == L"Idle" || status == L"SelfUpdating") {
+        return true;
+    }
+    return !status.empty() && std::all_of(status.begin(), status.end(),
+                                          [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
 bool RewritesFirmware(EDevicePlan plan) {
     return plan == EDevicePlan::Rewrite || plan == EDevicePlan::NewerRewritten ||
            plan == EDevicePlan::NewerAsked;
@@ -81,7 +91,6 @@ void CRunSession::TakeDevices(const std::vector<std::wstring>& hosts) {
         device.report.host = host;
         devices.push_back(std::move(device));
     }
-    waveOf.assign(devices.size(), 0);
 }
 
 bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
@@ -98,8 +107,10 @@ bool CRunSession::Start(const std::vector<std::wstring>& hosts) {
             device.report.start = SystemClock::now();
             device.report.testAttempts = 1;  // the page's test
             TestPassed(device);
+            // Only a device that a test of this run found ready is evidence for a wave; the
+            // others are rewritten too, after the tested ones, and count once their rewrite ran.
+            device.tested = IsReadyStatus(device.status);
         }
-        PlanWaves();
         Advance();
         return stage != EStage::Done;
     }
@@ -220,11 +231,10 @@ void CRunSession::PollTest() {
         Finish();
         return;
     }
-    if (options.dryRun) {
+    if (options.dryRun && !draining) {
         EndDryRun();
         return;
     }
-    PlanWaves();
     Advance();
 }
 
@@ -234,6 +244,7 @@ void CRunSession::TestPassed(SDevice& device) {
     device.status = ValueOf(engine.model, device.report.host, L"accesstest");
     device.lastProgress = ToInt(EResultCode::Success);
     device.plan = PlanOf(device);
+    device.tested = true;
     if (kind == EKind::TestOnly) {
         End(device, ClassifyEnd(EEndPhase::Test, device.lastProgress), device.lastProgress);
     }
@@ -241,21 +252,26 @@ void CRunSession::TestPassed(SDevice& device) {
 
 void CRunSession::TestFailed(SDevice& device, int progress) {
     device.lastProgress = progress;
-    const bool retries =
-        options.retryBusyMinutes > 0 && !options.dryRun && kind == EKind::TestAndRewrite;
-    if (retries && IsBusyResult(progress)) {
-        const SteadyClock::time_point now = SteadyClock::now();
-        if (!device.busyWaiting && device.report.testAttempts == 1) {
-            device.retryUntil = now + std::chrono::minutes(options.retryBusyMinutes);
-        }
-        device.retryAt = now + RetryInterval();
-        if (device.retryAt <= device.retryUntil) {
-            device.busyWaiting = true;
-            return;
-        }
+    if (IsBusyResult(progress) && RetriesBusy() && ScheduleRetry(device)) {
+        return;
     }
     device.busyWaiting = false;
     End(device, ClassifyEnd(EEndPhase::Test, progress), progress);
+}
+
+bool CRunSession::RetriesBusy() const {
+    return options.retryBusyMinutes > 0 && !options.dryRun && kind == EKind::TestAndRewrite &&
+           !draining;
+}
+
+bool CRunSession::ScheduleRetry(SDevice& device) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (!device.retryUntil) {
+        device.retryUntil = now + std::chrono::minutes(options.retryBusyMinutes);
+    }
+    device.retryAt = now + RetryInterval();
+    device.busyWaiting = device.retryAt <= *device.retryUntil;
+    return device.busyWaiting;
 }
 
 EDevicePlan CRunSession::PlanOf(const SDevice& device) const {
@@ -263,7 +279,7 @@ EDevicePlan CRunSession::PlanOf(const SDevice& device) const {
     if (common::CVersionDecision::IsAlreadyCurrent(policy, device.status, imageVersion, version)) {
         return EDevicePlan::AlreadyCurrent;
     }
-    if (!common::CVersionDecision::IsDeviceNewer(imageVersion, version)) {
+    if (!common::CVersionDecision::IsDowngrade(device.status, imageVersion, version)) {
         return EDevicePlan::Rewrite;
     }
     if (policy == L"update") {
@@ -273,69 +289,82 @@ EDevicePlan CRunSession::PlanOf(const SDevice& device) const {
 }
 
 void CRunSession::PlanWaves() {
-    std::vector<std::size_t> waiting;
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        const SDevice& device = devices[i];
-        if (!device.ended && !device.busyWaiting && device.plan != EDevicePlan::None &&
-            waveOf[i] == 0) {
-            waiting.push_back(i);
-        }
-    }
-    if (waiting.empty()) {
-        return;
-    }
     if (wavesPlanned) {
-        // Devices that were busy at first join the next wave, or run after the last one.
-        const int wave = std::min(currentWave + 1, std::max(WavesPlanned(), 1));
-        for (const std::size_t index : waiting) {
-            waveOf[index] = wave;
-        }
         return;
     }
     wavesPlanned = true;
     const auto rewrites =
-        static_cast<int>(std::count_if(waiting.begin(), waiting.end(), [this](std::size_t index) {
-            return RewritesFirmware(devices[index].plan);
+        static_cast<int>(std::count_if(devices.begin(), devices.end(), [](const SDevice& device) {
+            return !device.ended && (device.busyWaiting || RewritesFirmware(device.plan));
         }));
     waveSizes = WaveSizes(options.waves, rewrites);
     if (waveSizes.empty()) {
         waveSizes.push_back(0);  // only devices the engine leaves alone: one job confirms it
     }
     failureLimit = FailureLimit(options, rewrites);
-    std::size_t wave = 0;
-    int filled = 0;
-    for (const std::size_t index : waiting) {
-        if (!RewritesFirmware(devices[index].plan)) {
-            // It costs the engine one look and tells nothing about the image: the first wave.
-            waveOf[index] = 1;
+    currentWave = 1;
+}
+
+int CRunSession::WaveTarget(int wave) const {
+    int target = 0;
+    for (int i = 0; i < wave && i < static_cast<int>(waveSizes.size()); ++i) {
+        target += waveSizes[static_cast<std::size_t>(i)];
+    }
+    return target;
+}
+
+std::vector<std::size_t> CRunSession::NextJobMembers() const {
+    const bool lastWave = currentWave >= WavesPlanned();
+    const int wanted =
+        lastWave ? static_cast<int>(devices.size()) : WaveTarget(currentWave) - triedDevices;
+    std::vector<std::size_t> members;
+    std::vector<std::size_t> untested;
+    int rewrites = 0;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const SDevice& device = devices[i];
+        if (device.ended || device.busyWaiting || device.sentInWave != 0 ||
+            device.plan == EDevicePlan::None) {
             continue;
         }
-        while (wave + 1 < waveSizes.size() && filled >= waveSizes[wave]) {
-            ++wave;
-            filled = 0;
+        if (!RewritesFirmware(device.plan)) {
+            // It costs the engine one look and tells nothing about the image.
+            members.push_back(i);
+        } else if (!device.tested) {
+            untested.push_back(i);
+        } else if (rewrites < wanted) {
+            members.push_back(i);
+            ++rewrites;
         }
-        waveOf[index] = static_cast<int>(wave) + 1;
-        ++filled;
     }
+    // Devices no test of this run found ready come only when no tested one is left: a canary
+    // must be a device that can take the image.
+    for (const std::size_t index : untested) {
+        if (rewrites >= wanted) {
+            break;
+        }
+        members.push_back(index);
+        ++rewrites;
+    }
+    std::sort(members.begin(), members.end());
+    return members;
 }
 
 void CRunSession::Advance() {
+    if (draining) {
+        EndNotStarted();
+        Finish();
+        return;
+    }
     const SteadyClock::time_point now = SteadyClock::now();
     std::vector<std::size_t> due;
-    std::optional<int> nextWave;
     bool anyBusy = false;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const SDevice& device = devices[i];
-        if (device.ended) {
-            continue;
-        }
-        if (device.busyWaiting) {
+        if (!device.ended && device.busyWaiting) {
             anyBusy = true;
             if (now >= device.retryAt) {
                 due.push_back(i);
             }
-        } else if (waveOf[i] > 0) {
-            nextWave = std::min(nextWave.value_or(waveOf[i]), waveOf[i]);
         }
     }
     if (!due.empty()) {
@@ -348,13 +377,18 @@ void CRunSession::Advance() {
         }
         return;
     }
-    if (nextWave) {
-        currentWave = *nextWave;
-        StartWave();
+    PlanWaves();
+    // The gate: a wave's tried devices open the next one.
+    while (currentWave < WavesPlanned() && triedDevices >= WaveTarget(currentWave)) {
+        ++currentWave;
+    }
+    std::vector<std::size_t> members = NextJobMembers();
+    if (!members.empty()) {
+        StartJob(std::move(members));
         return;
     }
     if (anyBusy) {
-        stage = EStage::WaitingForBusy;
+        stage = EStage::WaitingForBusy;  // the wave waits for them, or they are the rest
     } else {
         Finish();
     }
@@ -369,16 +403,10 @@ void CRunSession::PollBusy() {
     }
 }
 
-void CRunSession::StartWave() {
+void CRunSession::StartJob(std::vector<std::size_t> members) {
     if (!imageLoaded) {
         stage = EStage::NeedsImage;
         return;
-    }
-    std::vector<std::size_t> members;
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        if (!devices[i].ended && !devices[i].busyWaiting && waveOf[i] == currentWave) {
-            members.push_back(i);
-        }
     }
     if (engine.settings != nullptr) {
         const int allowed = failureLimit > 0 ? std::max(failureLimit - countedFailures, 1) : 0;
@@ -393,11 +421,14 @@ void CRunSession::StartWave() {
         return;
     }
     imageSent = true;
-    running = members;
     for (const std::size_t index : members) {
-        devices[index].asked = false;
-        waveOf[index] = -waveOf[index];  // sent: not to be started again
+        SDevice& device = devices[index];
+        device.asked = false;
+        device.answer.reset();
+        device.inJob = true;
+        device.sentInWave = currentWave;  // sent: not to be started again unless it was busy
     }
+    running = std::move(members);
     stage = EStage::Rewriting;
 }
 
@@ -407,25 +438,25 @@ void CRunSession::PollRewrite() {
         SDevice& device = devices[index];
         const int progress = engine.model->GetProgress(device.report.host.c_str());
         if (IsAwaitingAnswer(progress)) {
-            // The engine asks one question at a time; a device answered already waits for its
-            // progress to move on.
-            if (!askedThisPoll && !device.asked) {
+            // The engine asks one question at a time; the front end is asked once per device,
+            // and its answer is handed over again until the engine takes it.
+            if (!device.asked && !askedThisPoll) {
                 askedThisPoll = true;
                 device.asked = true;
-                const bool rewrite =
+                device.answer =
                     callbacks.askDowngrade && callbacks.askDowngrade(device.report.host);
-                static_cast<void>(engine.controller->AnswerInquiry(rewrite ? L"update" : L"skip"));
+            }
+            if (device.answer &&
+                engine.controller->AnswerInquiry(*device.answer ? L"update" : L"skip")) {
+                device.answer.reset();
             }
             return false;
         }
-        device.asked = false;
         if (!HasEnded(progress)) {
             return false;
         }
-        if (IsSuccess(progress)) {
-            device.report.versionAfter = ValueOf(engine.model, device.report.host, L"version");
-        }
-        End(device, ClassifyEnd(EEndPhase::Rewrite, progress), progress);
+        device.inJob = false;
+        EndedInRewrite(device, progress);
         return true;
     });
     if (!running.empty() || !JobIdle()) {
@@ -440,23 +471,75 @@ void CRunSession::PollRewrite() {
         if (countedFailures >= failureLimit && cut) {
             stoppedByRule = true;
             for (SDevice& device : devices) {
-                if (device.ended) {
-                    continue;
-                }
-                if (device.busyWaiting) {
+                if (!device.ended && device.busyWaiting) {
                     End(device, ClassifyEnd(EEndPhase::Test, device.lastProgress),
                         device.lastProgress);
-                } else {
-                    const int notStarted = ToInt(EResultCode::NotStarted);
-                    End(device, ClassifyEnd(EEndPhase::Rewrite, notStarted), notStarted);
                 }
             }
+            EndNotStarted();
             Finish();
             return;
         }
     }
-    PlanWaves();
     Advance();
+}
+
+void CRunSession::EndedInRewrite(SDevice& device, int progress) {
+    device.lastProgress = progress;
+    if (IsSuccess(progress)) {
+        device.tried = true;
+        device.report.versionAfter = ValueOf(engine.model, device.report.host, L"version");
+    } else if (ValueOf(engine.model, device.report.host, L"failurecounted") == L"true") {
+        device.tried = true;  // the engine counted it: its rewrite had begun
+    } else if (IsBusyResult(progress) && RetriesBusy() && ScheduleRetry(device)) {
+        // Refused before its update mode: it waits for its next test like a device that was
+        // busy at the first one, and takes a place in a later job.
+        device.sentInWave = 0;
+        return;
+    }
+    if (device.tried) {
+        ++triedDevices;
+    }
+    End(device, ClassifyEnd(EEndPhase::Rewrite, progress), progress);
+}
+
+int CRunSession::DevicesInProgress() const {
+    if (stage != EStage::Rewriting && stage != EStage::Testing) {
+        return 0;
+    }
+    return static_cast<int>(std::count_if(running.begin(), running.end(), [this](std::size_t i) {
+        const SDevice& device = devices[i];
+        return !device.ended && !HasEnded(engine.model->GetProgress(device.report.host.c_str()));
+    }));
+}
+
+int CRunSession::Drain() {
+    if (stage == EStage::Done || draining) {
+        return DevicesInProgress();
+    }
+    draining = true;
+    for (SDevice& device : devices) {
+        device.busyWaiting = device.busyWaiting && device.ended;  // no retest starts
+    }
+    if ((stage == EStage::Testing || stage == EStage::Rewriting) && engine.settings != nullptr) {
+        // The engine ends every target it has not started "NotStarted" at once.
+        static_cast<void>(engine.settings->StopStartingDevices());
+        return DevicesInProgress();
+    }
+    if (stage != EStage::Testing && stage != EStage::Rewriting) {
+        EndNotStarted();
+        Finish();
+    }
+    return DevicesInProgress();
+}
+
+void CRunSession::EndNotStarted() {
+    const int notStarted = ToInt(EResultCode::NotStarted);
+    for (SDevice& device : devices) {
+        if (!device.ended) {
+            End(device, ClassifyEnd(EEndPhase::Rewrite, notStarted), notStarted);
+        }
+    }
 }
 
 void CRunSession::ImageLoaded(bool loaded) {
@@ -469,13 +552,33 @@ void CRunSession::ImageLoaded(bool loaded) {
         Finish();
         return;
     }
-    StartWave();
+    Advance();
+}
+
+void CRunSession::ForecastWaves() {
+    PlanWaves();
+    int wave = 1;
+    int filled = 0;
+    for (SDevice& device : devices) {
+        if (device.ended || device.plan == EDevicePlan::None) {
+            continue;
+        }
+        if (!RewritesFirmware(device.plan)) {
+            device.sentInWave = 1;  // looked at in the first job
+            continue;
+        }
+        while (wave < WavesPlanned() && filled >= waveSizes[static_cast<std::size_t>(wave - 1)]) {
+            ++wave;
+            filled = 0;
+        }
+        device.sentInWave = wave;
+        ++filled;
+    }
 }
 
 void CRunSession::EndDryRun() {
-    PlanWaves();
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        SDevice& device = devices[i];
+    ForecastWaves();
+    for (SDevice& device : devices) {
         if (!device.ended) {
             End(device, {kExitRewritten, PlanText(device.plan)}, device.lastProgress);
         }
@@ -503,15 +606,14 @@ void CRunSession::EndRemaining(const SRunOutcome& outcome, int resultCode) {
 }
 
 void CRunSession::End(SDevice& device, SRunOutcome outcome, int resultCode) {
-    const auto index = static_cast<std::size_t>(&device - devices.data());
     device.ended = true;
     device.busyWaiting = false;
     device.report.outcome = outcome.exitCode;
     device.report.resultCode = resultCode;
     device.report.result = std::move(outcome.detail);
     device.report.end = SystemClock::now();
-    if (waveOf[index] != 0) {
-        device.report.wave = std::abs(waveOf[index]);
+    if (device.sentInWave != 0) {
+        device.report.wave = device.sentInWave;
     }
     if (callbacks.deviceEnded) {
         callbacks.deviceEnded(device);
@@ -571,7 +673,7 @@ SRunSummary CRunSession::Summary() const {
     }
     summary.wavesPlanned = options.dryRun || wavesPlanned ? WavesPlanned() : 0;
     summary.wavesRun = wavesRun;
-    summary.stopped = stoppedByRule;
+    summary.stopped = stoppedByRule || draining;
     summary.elapsedSeconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
     summary.toolVersion = common::BytesToWide(ToolVersion());
     summary.imageVersion = imageVersion;

@@ -29,12 +29,22 @@ enum class EDevicePlan {
 // One run over a set of registered devices, shared by every front end: the single-device
 // command line, the batch and the wizard's pages. It starts the engine's jobs, is polled every
 // 250 ms by its front end, ends each device once with its outcome class and result text
-// (RunOutcome), and runs the rollout rules on top: waves (one update job each, a wave starting
-// only when the one before has ended and the stop rule has not fired), the stop rule (the
-// engine's stop setting gets the failures still allowed before each wave, so the stop is exact
-// however many devices run at once), and busy devices tested again every minute while the
-// others go on. Without rollout options it runs one test job and one update job over every
-// device that passed, as the command line always has.
+// (RunOutcome), and runs the rollout rules on top:
+// - waves: a wave of k devices means k devices that were really tried (rewritten, or ended in a
+//   failure the engine counted). A device that could not be started (unreachable or busy at
+//   the rewrite's own test), was already current or was skipped as newer is no evidence: its
+//   place goes to the next device, in another job of the same wave if need be. The next wave
+//   starts only when the current one has its tried devices (or no device is left) and the
+//   failures are within the budget. Wave sizes and the budget are computed once, over every
+//   device the rollout would rewrite, busy ones included;
+// - the stop rule: the engine's stop setting gets the failures still allowed before each job,
+//   so the stop is exact however many devices run at once;
+// - busy devices (refusing before their update mode) are never failures; under the retry
+//   option they are tested again every minute while the others go on;
+// - a drain (the first stop signal, the wizard's stop button): no further device starts, the
+//   devices in progress finish, and every device never started ends "not started".
+// Without rollout options it runs one test job and one update job over every device that
+// passed, as the command line always has.
 //
 // The session never blocks and owns no thread: the front end calls Poll, loads the image when
 // the stage asks for it (on whatever thread it likes) and answers downgrade questions through
@@ -68,11 +78,18 @@ public:
         bool ended = false;
         EDevicePlan plan = EDevicePlan::None;
         std::wstring status;  // the status its last passed test read ("accesstest")
+        // A test of this run found the device ready: only such devices fill a wave while any
+        // is left (an update page's device may never have been tested, or have failed).
+        bool tested = false;
         int lastProgress = 0;
         bool busyWaiting = false;
         std::chrono::steady_clock::time_point retryAt;
-        std::chrono::steady_clock::time_point retryUntil;
-        bool asked = false;  // its downgrade question went to the front end in this wave
+        std::optional<std::chrono::steady_clock::time_point> retryUntil;
+        int sentInWave = 0;          // the wave of the update job it is in or was last in; 0: none
+        bool inJob = false;          // a target of the running update job
+        bool tried = false;          // its rewrite really ran: rewritten, or a counted failure
+        bool asked = false;          // its downgrade question went to the front end in this job
+        std::optional<bool> answer;  // the front end's answer, until the engine accepts it
     };
 
     struct SCallbacks {
@@ -102,6 +119,12 @@ public:
     void Poll();
     // The answer to the stage NeedsImage.
     void ImageLoaded(bool loaded);
+    // Stops starting devices: the running job is drained (the engine starts no further
+    // device of it), no later wave or busy retest starts, the devices in progress finish and
+    // the session then ends by itself, every device never started ending "not started" (class
+    // kExitRewriteFailed). Returns how many devices are in progress now. A second call does
+    // nothing more.
+    int Drain();
     // Ends every device that has not ended with this outcome and drains a running job, so
     // that no further device starts (one already started goes on until the engine is stopped
     // or it has finished).
@@ -116,6 +139,10 @@ public:
     // An update job was started (the image went to devices).
     bool ImageSent() const { return imageSent; }
     bool StoppedByRule() const { return stoppedByRule; }
+    // Drain was called: the run stops starting devices.
+    bool Draining() const { return draining; }
+    // Devices of the running job that the engine has started and not yet ended.
+    int DevicesInProgress() const;
     int CountedFailures() const { return countedFailures; }
     int FailureLimitOf() const { return failureLimit; }
     int WavesPlanned() const { return static_cast<int>(waveSizes.size()); }
@@ -146,11 +173,27 @@ private:
     void TestPassed(SDevice& device);
     void TestFailed(SDevice& device, int progress);
     EDevicePlan PlanOf(const SDevice& device) const;
-    // Assigns the waiting devices that passed to waves (the ones still to come).
+    // Fixes the wave sizes and the failure budget, once, over the devices the rollout would
+    // rewrite (busy ones included).
     void PlanWaves();
-    // After a job: the next wave, a retest of busy devices, or the end.
+    // After a job: a retest of busy devices, the next job of the current or the next wave, or
+    // the end.
     void Advance();
-    void StartWave();
+    // The devices of the next update job: every candidate the engine will leave alone, and up
+    // to what the current wave still needs of those it would rewrite, tested ones first.
+    std::vector<std::size_t> NextJobMembers() const;
+    void StartJob(std::vector<std::size_t> members);
+    // A device ended by a job of this wave; busy ones may wait for a retest instead.
+    void EndedInRewrite(SDevice& device, int progress);
+    bool RetriesBusy() const;
+    // Schedules the busy device's next test; false when its retry time is over.
+    bool ScheduleRetry(SDevice& device);
+    // Ends every device not yet ended as never started (a drain or the stop rule).
+    void EndNotStarted();
+    // The number of tried devices each wave needs before the next may start (cumulative).
+    int WaveTarget(int wave) const;
+    // The waves a dry run forecasts, if every device were tried.
+    void ForecastWaves();
     void EndRemaining(const SRunOutcome& outcome, int resultCode);
     void EndDryRun();
     // The engine's targets at the start, given back at the end: hosts show them as check boxes.
@@ -165,8 +208,6 @@ private:
     SRolloutOptions options;
     SCallbacks callbacks;
     std::vector<SDevice> devices;
-    // Per device, the wave it belongs to (1-based; 0: none yet).
-    std::vector<int> waveOf;
     std::vector<std::size_t> running;  // the devices of the running job
     std::vector<int> waveSizes;
     EStage stage = EStage::Ready;
@@ -174,8 +215,10 @@ private:
     bool imageSent = false;
     bool stoppedByRule = false;
     bool wavesPlanned = false;
+    bool draining = false;
     int failureLimit = 0;
     int countedFailures = 0;
+    int triedDevices = 0;
     int wavesRun = 0;
     int currentWave = 0;
     SteadyClock::time_point started;

@@ -17,10 +17,12 @@ struct SOutcomeRule {
     const wchar_t* textKey;  // nullptr: the result text of the value
 };
 
-// First match wins. Busy devices fail like any other in their phase; IsBusyResult tells them
-// apart for the retries.
+// First match wins. Busy devices end like any other in their phase; IsBusyResult tells them
+// apart for the retries, and the engine never counts them as failures.
 constexpr SOutcomeRule kOutcomeRules[] = {
     {EEndPhase::Test, ToInt(EResultCode::Success), kExitRewritten, L"STR-001"},
+    // A drained retest never reached the device: not started, like a device of a later wave.
+    {EEndPhase::Test, ToInt(EResultCode::NotStarted), kExitRewriteFailed, nullptr},
     {EEndPhase::Test, kAnyCode, kExitTestFailed, nullptr},
     {EEndPhase::Rewrite, ToInt(EResultCode::Success), kExitRewritten, L"STR-001"},
     {EEndPhase::Rewrite, ToInt(EResultCode::SameVersion), kExitSameVersion, L"STR-002"},

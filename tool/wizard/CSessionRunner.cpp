@@ -58,6 +58,7 @@ bool CSessionRunner::Start(EKind kind, const std::wstring& policy, tv::SRolloutO
     m_session.emplace(engine, kind, policy, imageVersion, std::move(options), std::move(callbacks));
     m_bRunning = true;
     m_bJobStarted = false;
+    m_bDrainAfterPoll = false;
     m_bStarting = true;
     m_session->Start(hosts);
     AfterStep();
@@ -69,6 +70,23 @@ bool CSessionRunner::Start(EKind kind, const std::wstring& policy, tv::SRolloutO
     return true;
 }
 
+int CSessionRunner::Drain() {
+    if (!m_bRunning || !m_session) {
+        return 0;
+    }
+    if (m_bPolling) {
+        m_bDrainAfterPoll = true;
+        return m_session->DevicesInProgress();
+    }
+    const int inProgress = m_session->Drain();
+    // An image load still under way ends the session when it comes back; otherwise a session
+    // that had nothing in progress has ended now.
+    if (!m_loadThread.joinable() && !m_bPolling) {
+        AfterStep();
+    }
+    return inProgress;
+}
+
 void CSessionRunner::OnTimer() {
     if (!m_session || m_bPolling || m_loadThread.joinable()) {
         return;
@@ -76,6 +94,10 @@ void CSessionRunner::OnTimer() {
     m_bPolling = true;
     m_session->Poll();
     m_bPolling = false;
+    if (m_bDrainAfterPoll) {
+        m_bDrainAfterPoll = false;
+        m_session->Drain();
+    }
     emit polled();
     AfterStep();
 }

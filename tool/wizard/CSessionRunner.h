@@ -47,6 +47,10 @@ public:
 
     // From Start until finished has been emitted.
     bool IsRunning() const { return m_bRunning; }
+    // Drains the running session (CRunSession::Drain): no further device starts, those in
+    // progress finish, then finished comes as usual. Returns the devices in progress; 0 when no
+    // session runs.
+    int Drain();
     // The session of the last Start (its devices and their reports stay after its end).
     const talbo::tesk::vorta::CRunSession* Session() const {
         return m_session ? &*m_session : nullptr;
@@ -86,4 +90,6 @@ private:
     bool m_bJobStarted = false;
     // A poll is under way; guards against re-entry from an event loop run inside it.
     bool m_bPolling = false;
+    // A drain asked for from an event loop inside a poll (a question open): done after it.
+    bool m_bDrainAfterPoll = false;
 };

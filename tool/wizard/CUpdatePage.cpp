@@ -43,6 +43,7 @@ CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
       m_staticTitle(this),
       m_staticSummary(this),
       m_staticRolloutStatus(this),
+      m_btnStopAfterDevicesInProgress(this),
       m_staticDevicesAtATime(this),
       m_spinDevicesAtATime(this),
       m_staticCanaryCount(this),
@@ -56,6 +57,8 @@ CUpdatePage::CUpdatePage(CVortaFWUpdateToolUIDlg& frame)
     connect(&m_runner, &CSessionRunner::deviceEnded, this, &CUpdatePage::OnDeviceEnded);
     connect(&m_runner, &CSessionRunner::polled, this, &CUpdatePage::OnPolled);
     connect(&m_runner, &CSessionRunner::finished, this, &CUpdatePage::OnRewriteFinished);
+    connect(&m_btnStopAfterDevicesInProgress, &QPushButton::clicked, this,
+            [this] { StopAfterDevicesInProgress(false); });
 }
 
 CUpdatePage::~CUpdatePage() = default;
@@ -70,6 +73,8 @@ void CUpdatePage::BuildLayout() {
     m_staticRolloutStatus.setObjectName(QStringLiteral("rolloutStatus"));
     m_staticRolloutStatus.setWordWrap(true);
     m_staticRolloutStatus.setVisible(false);
+    m_btnStopAfterDevicesInProgress.setObjectName(QStringLiteral("stopAfterDevicesInProgress"));
+    m_btnStopAfterDevicesInProgress.setVisible(false);
     StyleHeading(m_staticTitle);
     m_downgradeChoices.addButton(&m_radioAsk, 0);
     m_downgradeChoices.addButton(&m_radioSkip, 1);
@@ -112,7 +117,10 @@ void CUpdatePage::BuildLayout() {
     layout->addSpacing(DialogUnitsY(*this, 4));
     layout->addWidget(&m_list, 1);
     layout->addWidget(&m_listTools);
-    layout->addWidget(&m_staticSummary);
+    auto* summary = new QHBoxLayout;
+    summary->addWidget(&m_staticSummary, 1);
+    summary->addWidget(&m_btnStopAfterDevicesInProgress);
+    layout->addLayout(summary);
     layout->addWidget(&m_staticRolloutStatus);
     layout->addSpacing(DialogUnitsY(*this, 2));
     layout->addLayout(group);
@@ -150,6 +158,9 @@ void CUpdatePage::InitTexts() {
     // so, as "Never" alone would not.
     m_spinCanaryCount.setToolTip(UIText(L"FSTR-0322"));
     m_spinStopAfterFailures.setToolTip(UIText(L"FSTR-0323"));
+    m_btnStopAfterDevicesInProgress.setText(UIText(L"FSTR-0324"));
+    m_btnStopAfterDevicesInProgress.setToolTip(UIText(L"FSTR-0325"));
+    m_btnStopAfterDevicesInProgress.setAccessibleDescription(UIText(L"FSTR-0325"));
     m_spinCanaryCount.setAccessibleDescription(m_spinCanaryCount.toolTip());
     m_spinStopAfterFailures.setAccessibleDescription(m_spinStopAfterFailures.toolTip());
     SetAccessibleText(m_list, m_strTitle);
@@ -158,6 +169,7 @@ void CUpdatePage::InitTexts() {
         SetAccessibleText(*radio, radio->text());
     }
     SetAccessibleText(m_spinDevicesAtATime, m_staticDevicesAtATime.text());
+    SetAccessibleText(m_btnStopAfterDevicesInProgress, m_btnStopAfterDevicesInProgress.text());
     SetAccessibleText(m_spinCanaryCount, m_staticCanaryCount.text());
     SetAccessibleText(m_spinStopAfterFailures, m_staticStopAfterFailures.text());
     m_listTools.InitTexts();
@@ -257,6 +269,7 @@ bool CUpdatePage::OnWizardUpdate() {
     }
     m_staticRolloutStatus.clear();
     m_staticRolloutStatus.setVisible(false);
+    m_bCloseWhenFinished = false;
     // Locked from here: the image may load before the first job starts.
     EnableControls(false);
     const bool started = m_runner.Start(
@@ -292,6 +305,8 @@ void CUpdatePage::OnRewriteStarted() {
     m_nDone = 0;
     m_nFailed = 0;
     m_elapsed.start();
+    m_btnStopAfterDevicesInProgress.setEnabled(true);
+    m_btnStopAfterDevicesInProgress.setVisible(true);
     ShowSummary();
 }
 
@@ -335,6 +350,15 @@ void CUpdatePage::OnPolled() {
 
 void CUpdatePage::OnRewriteFinished() {
     const tv::CRunSession& session = *m_runner.Session();
+    m_btnStopAfterDevicesInProgress.setVisible(false);
+    if (m_bCloseWhenFinished) {
+        // Asked to stop and close: the rows are final, the records written; nobody waits for a
+        // closing message.
+        m_listTools.JobEnded(session.Reports());
+        EnableControls(true);
+        Frame().done(QDialog::Rejected);
+        return;
+    }
     if (!m_runner.JobStarted()) {
         // The image could not be loaded, or the engine refused the rewrite.
         ShowWizardMessage(this, L"MSG-203", QMessageBox::Critical);
@@ -417,6 +441,36 @@ void CUpdatePage::ShowSummary() {
     const int waiting = static_cast<int>(m_sessionRows.size()) - m_nDone - m_nFailed;
     m_staticSummary.setText(
         SummaryText(m_nDone, m_nFailed, waiting, m_elapsed.isValid() ? m_elapsed.elapsed() : 0));
+}
+
+bool CUpdatePage::StopAfterDevicesInProgress(bool closeWhenDone) {
+    if (!m_runner.IsRunning()) {
+        return false;
+    }
+    m_bCloseWhenFinished = m_bCloseWhenFinished || closeWhenDone;
+    m_btnStopAfterDevicesInProgress.setEnabled(false);
+    m_staticRolloutStatus.setText(UIText(L"FSTR-0325"));
+    m_staticRolloutStatus.setVisible(true);
+    m_runner.Drain();  // may end the session at once, when nothing was in progress
+    return true;
+}
+
+void CUpdatePage::OnCloseRefused() {
+    if (!m_runner.IsRunning() || m_bCloseWhenFinished) {
+        return;
+    }
+    if (ShowWizardMessage(this, L"MSG-205", QMessageBox::Question,
+                          QMessageBox::Yes | QMessageBox::No,
+                          QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    if (!StopAfterDevicesInProgress(true)) {
+        Frame().close();  // it ended while the question was open: nothing holds the window now
+    }
+}
+
+bool CUpdatePage::DrainAndClose() {
+    return StopAfterDevicesInProgress(true);
 }
 
 bool CUpdatePage::AskDowngrade(const std::wstring& host) {

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QString>
@@ -24,7 +25,9 @@
 // engine once per run, on a worker thread; "Rewrite first" makes the first wave, the stop rule
 // holds between and within waves). Each row shows its own progress and step as they happen and
 // its result as soon as its device ends; a summary line under the list counts the devices and
-// the time, and a line under it says when the rollout was stopped by its rule.
+// the time, and a line under it says when the rollout was stopped by its rule. While a rewrite
+// runs, "Stop after the devices in progress" drains it (no further device starts, those in
+// progress finish); closing the window then asks for the same, and the window closes after.
 class CUpdatePage : public CWizardPage {
     Q_OBJECT
 
@@ -35,6 +38,8 @@ public:
     bool OnInitDialog() override;
     bool OnWizardUpdate() override;
     bool OnSetActive() override;
+    void OnCloseRefused() override;
+    bool DrainAndClose() override;
 
     void OnUpdateListItemChanged(int row, bool checked);
 
@@ -49,6 +54,8 @@ public:
     QLabel& SummaryLine() { return m_staticSummary; }
     // Empty and hidden unless the last rewrite was stopped by its rule.
     QLabel& RolloutStatus() { return m_staticRolloutStatus; }
+    // Shown while a rewrite runs.
+    QPushButton& StopAfterDevicesInProgressButton() { return m_btnStopAfterDevicesInProgress; }
 
     // How many devices to rewrite first, before the others; 0: all alike.
     int CanaryCount() const { return m_spinCanaryCount.value(); }
@@ -82,6 +89,9 @@ private:
     void OnRewriteFinished();
     // The downgrade question for the device, asked through the session; true rewrites it.
     bool AskDowngrade(const std::wstring& host);
+    // Drains the running rewrite; closeWhenDone ends the wizard once it has finished. False
+    // when no rewrite runs.
+    bool StopAfterDevicesInProgress(bool closeWhenDone);
     void ShowProgress(int row, int percentage);
     void FillVersionColumns(int row);
     void ShowSummary();
@@ -104,6 +114,7 @@ private:
     std::vector<int> m_sessionRows;
     // The session's devices that have not ended yet, in registration order.
     std::vector<int> m_running;
+    bool m_bCloseWhenFinished = false;
     int m_nDone = 0;
     int m_nFailed = 0;
     QElapsedTimer m_elapsed;
@@ -111,6 +122,7 @@ private:
     QLabel m_staticTitle;
     QLabel m_staticSummary;
     QLabel m_staticRolloutStatus;
+    QPushButton m_btnStopAfterDevicesInProgress;
     QLabel m_staticDevicesAtATime;
     QSpinBox m_spinDevicesAtATime;
     QLabel m_staticCanaryCount;

@@ -171,6 +171,10 @@ void CVortaFWUpdateToolUIDlg::reject() {
     QDialog::reject();
 }
 
+bool CVortaFWUpdateToolUIDlg::DrainAndClose() {
+    return m_pages[m_nCurrentPage]->DrainAndClose();
+}
+
 void CVortaFWUpdateToolUIDlg::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -184,6 +188,7 @@ void CVortaFWUpdateToolUIDlg::keyPressEvent(QKeyEvent* event) {
 void CVortaFWUpdateToolUIDlg::closeEvent(QCloseEvent* event) {
     if (!m_btnCancel.isEnabled() || !m_bCloseEnabled) {
         event->ignore();
+        m_pages[m_nCurrentPage]->OnCloseRefused();
         return;
     }
     QDialog::closeEvent(event);

@@ -37,6 +37,8 @@ public:
     QPushButton& CancelButton() { return m_btnCancel; }
     // The window's Close command; greyed while the engine works.
     void SetCloseEnabled(bool enable) { m_bCloseEnabled = enable; }
+    // The shown page's DrainAndClose.
+    bool DrainAndClose();
     bool IsCloseEnabled() const { return m_bCloseEnabled; }
 
     int CurrentPage() const { return m_nCurrentPage; }

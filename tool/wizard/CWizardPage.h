@@ -21,6 +21,13 @@ public:
     virtual bool OnWizardUpdate() { return true; }
     virtual bool OnSetActive() { return true; }
     virtual bool OnKillActive() { return true; }
+    // The window was asked to close while the page works (the close was refused); the page may
+    // offer a way out.
+    virtual void OnCloseRefused() {}
+    // Stops the page's work as a stop signal asks: a rewrite stops starting devices, lets those
+    // in progress finish and then ends the wizard itself (true). False when nothing runs that
+    // could finish that way; the caller then ends the wizard at once.
+    virtual bool DrainAndClose() { return false; }
 
 protected:
     CVortaFWUpdateToolUIDlg& Frame() const { return frame; }

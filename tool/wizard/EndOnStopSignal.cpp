@@ -9,8 +9,12 @@
 
 namespace tv = talbo::tesk::vorta;
 
-EndOnStopSignal::EndOnStopSignal(QDialog& wizard, tv::StopSignals& stopSignals)
-    : QObject(&wizard), wizard(wizard), stopSignals(stopSignals) {
+EndOnStopSignal::EndOnStopSignal(QDialog& wizard, tv::StopSignals& stopSignals,
+                                 std::function<bool()> drainAndClose)
+    : QObject(&wizard),
+      wizard(wizard),
+      stopSignals(stopSignals),
+      drainAndClose(std::move(drainAndClose)) {
     if (stopSignals.ReadFd() < 0) {
         return;
     }
@@ -19,8 +23,13 @@ EndOnStopSignal::EndOnStopSignal(QDialog& wizard, tv::StopSignals& stopSignals)
 }
 
 void EndOnStopSignal::OnSignal() {
-    if (stopSignals.Take() == 0) {
+    const int taken = stopSignals.Take();
+    if (taken == 0) {
         return;
+    }
+    caught += taken;
+    if (caught == 1 && drainAndClose && drainAndClose()) {
+        return;  // the devices in progress finish; the wizard ends itself after them
     }
     // Boxes and dialogs above the wizard first: each runs its own loop inside the wizard's, and
     // the code waiting on it must return before the wizard's loop can end. done() bypasses the

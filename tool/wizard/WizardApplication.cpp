@@ -53,7 +53,7 @@ void RunWizard(tv::CVortaFWUpdateToolUIApp& app, tv::SingleInstanceLock& lock) {
     CVortaFWUpdateToolUIDlg dialog(std::move(engine));
     new RaiseOnRequest(dialog, lock);
     if (tv::StopSignals* stopSignals = app.Signals()) {
-        new EndOnStopSignal(dialog, *stopSignals);
+        new EndOnStopSignal(dialog, *stopSignals, [&dialog] { return dialog.DrainAndClose(); });
     }
     dialog.exec();
 }

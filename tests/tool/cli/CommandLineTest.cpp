@@ -2,32 +2,76 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
 #include "common/Utf8.h"
 
 namespace tv = talbo::tesk::vorta;
 
 namespace {
 
-std::pair<std::wstring, std::wstring> ParseOf(const wchar_t* text) {
-    tv::CCommandLine line;
-    line.Parse(text);
-    return {line.GetPolicy(), line.GetHostName()};
+// The arguments of a command typed at a shell, split at its blanks as the shell would.
+std::vector<std::wstring> Args(std::wstring_view typed) {
+    std::vector<std::wstring> arguments;
+    std::size_t pos = 0;
+    while ((pos = typed.find_first_not_of(L' ', pos)) != std::wstring_view::npos) {
+        const std::size_t end = std::min(typed.find(L' ', pos), typed.size());
+        arguments.emplace_back(typed.substr(pos, end - pos));
+        pos = end;
+    }
+    return arguments;
 }
 
 }  // namespace
 
-TEST(CommandLine, OptionBeforeOrAfterTheHostNameAndBlanksOnly) {
-    using P = std::pair<std::wstring, std::wstring>;
-    EXPECT_EQ(ParseOf(L"device-1"), (P{L"skip", L"device-1"}));
-    EXPECT_EQ(ParseOf(L"-d device-1"), (P{L"update", L"device-1"}));
-    EXPECT_EQ(ParseOf(L"   device-1    -d  extra"), (P{L"update", L"device-1"}));
-    EXPECT_EQ(ParseOf(L"-d"), (P{L"update", L""}));
-    EXPECT_EQ(ParseOf(L"-D device-1"), (P{L"skip", L"-D"}));  // the option is lower case only
-    EXPECT_EQ(ParseOf(L"\"a b\""), (P{L"skip", L"\"a"}));     // quotes are not interpreted
-    EXPECT_EQ(ParseOf(L"a\tb"), (P{L"skip", L"a\tb"}));       // only the blank separates
+// One device: [-d] HOST or HOST -d, each argument as given; anything left over or missing is
+// refused with a line that names it, before any device is contacted.
+TEST(CommandLine, SingleDeviceTakesItsArgumentsAsGiven) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        const wchar_t* policy;
+        const wchar_t* host;
+        const wchar_t* error;  // a part of the error line; nullptr: valid
+    };
+    const Case cases[] = {
+        {{L"device-1"}, L"skip", L"device-1", nullptr},
+        {{L"-d", L"device-1"}, L"update", L"device-1", nullptr},
+        {{L"device-1", L"-d"}, L"update", L"device-1", nullptr},
+        // A blank inside an argument stays there: the engine refuses that name later.
+        {{L"device 1"}, L"skip", L"device 1", nullptr},
+        {{L"a\tb"}, L"skip", L"a\tb", nullptr},
+        {{L"-D"}, L"skip", L"-D", nullptr},  // the option is lower case only
+        {{L"-d"}, L"update", L"", L"no host name"},
+        {{L""}, L"skip", L"", L"no host name"},
+        {{L"--json"}, L"skip", L"", L"no host name"},
+        {{L"device-1", L"device-2"}, L"skip", L"device-1", L"@LIST"},
+        {{L"-d", L"device-1", L"device-2"}, L"update", L"device-1", L"\"device-2\""},
+        {{L"device-1", L"-d", L"-d"}, L"update", L"device-1", L"[-d] HOST"},
+        {{L"-D", L"device-1"}, L"skip", L"-D", L"\"device-1\""},
+        {{L"device-1", L"--report", L"r y.csv"}, L"skip", L"device-1", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.arguments.size() << " arguments, host "
+                                        << tv::common::AsciiToNarrow(c.host));
+        tv::CCommandLine line;
+        line.Parse(c.arguments);
+        EXPECT_EQ(line.GetPolicy(), c.policy);
+        EXPECT_EQ(line.GetHostName(), c.host);
+        const std::wstring& error = line.GetArgumentError();
+        if (c.error == nullptr) {
+            EXPECT_EQ(error, L"");
+        } else {
+            EXPECT_NE(error.find(c.error), std::wstring::npos) << tv::common::AsciiToNarrow(error);
+        }
+    }
+    tv::CCommandLine line;
+    line.Parse({L"device-1", L"--report", L"r y.csv"});
+    EXPECT_EQ(line.GetOptions().reportFile, L"r y.csv");
 }
 
-// Which argument texts are batches and what each makes of them. A batch is recognised only
+// Which command lines are batches and what each makes of them. A batch is recognised only
 // where the single-device grammar would have taken the "@" token for the host name.
 TEST(CommandLine, BatchGrammar) {
     struct Case {
@@ -41,7 +85,7 @@ TEST(CommandLine, BatchGrammar) {
     const Case cases[] = {
         {L"@fleet.txt", true, L"skip", L"fleet.txt", 0, true},
         {L"-d @fleet.txt -j8", true, L"update", L"fleet.txt", 8, true},
-        {L"-j64 -d @/srv/a b.txt", true, L"", L"", 0, false},  // a path cannot hold a blank
+        {L"-j64 -d @/srv/ab.txt", true, L"update", L"/srv/ab.txt", 64, true},
         {L"  -j1   @f  -d ", true, L"update", L"f", 1, true},
         {L"@f -j64", true, L"skip", L"f", 64, true},
         {L"@f -j0", true, L"skip", L"f", 0, false},
@@ -58,10 +102,10 @@ TEST(CommandLine, BatchGrammar) {
         {L"@", true, L"skip", L"", 0, false},
         {L"@f -D", true, L"skip", L"f", 0, false},
         // The single-device grammar keeps every text in which a host name comes first.
-        {L"host-1 @f", false, L"skip", L"host-1", 0, true},
-        {L"-d host-1 @f", false, L"update", L"host-1", 0, true},
-        {L"host-1 -d @f", false, L"update", L"host-1", 0, true},
-        {L"-j8 host-1", false, L"skip", L"-j8", 0, true},
+        {L"host-1 @f", false, L"skip", L"host-1", 0, false},
+        {L"-d host-1 @f", false, L"update", L"host-1", 0, false},  // but one device is one name
+        {L"host-1 -d @f", false, L"update", L"host-1", 0, false},
+        {L"-j8", false, L"skip", L"-j8", 0, true},
         // Rollout options come out first wherever they stand, with their values.
         {L"--waves 1,10% @f -j8 --max-failures 5% --json", true, L"skip", L"f", 8, true},
         {L"@f --report @g --dry-run --retry-busy 30", true, L"skip", L"f", 0, true},
@@ -80,7 +124,7 @@ TEST(CommandLine, BatchGrammar) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "\"" << tv::common::AsciiToNarrow(c.text) << "\"");
         tv::CCommandLine line;
-        line.Parse(c.text);
+        line.Parse(Args(c.text));
         EXPECT_EQ(line.IsBatch(), c.batch);
         if (c.batch) {
             EXPECT_EQ(line.GetArgumentError().empty(), c.valid) << line.GetArgumentError().size();

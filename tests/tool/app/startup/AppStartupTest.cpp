@@ -25,6 +25,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The arguments of a command typed at a shell, split at its blanks as the shell would.
+std::vector<std::wstring> Args(std::wstring_view typed) {
+    std::vector<std::wstring> arguments;
+    std::size_t pos = 0;
+    while ((pos = typed.find_first_not_of(L' ', pos)) != std::wstring_view::npos) {
+        const std::size_t end = std::min(typed.find(L' ', pos), typed.size());
+        arguments.emplace_back(typed.substr(pos, end - pos));
+        pos = end;
+    }
+    return arguments;
+}
+
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     const auto text = tv::common::ReadWholeFile(path);
     return text ? std::vector<std::uint8_t>(text->begin(), text->end())
@@ -121,7 +133,7 @@ TEST_F(AppStartupTest, WizardModeLoadsTheEngineAndLeavesNothingBehind) {
         EXPECT_FALSE(a.ExtractAndLoadImage(tv::CFilePath::GetInstance().GetPath(L"updateImage")));
         EXPECT_FALSE(fs::exists(tv::CFilePath::GetInstance().GetPath(L"updateImage")));
     });
-    EXPECT_EQ(app.Run(L"   "), 0);  // blanks only: the wizard, not the command line
+    EXPECT_EQ(app.Run({}), 0);  // no arguments: the wizard, not the command line
     EXPECT_TRUE(wizardRan);
     EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"STR-001"), L"Success");
     EXPECT_FALSE(fs::exists(logPath));
@@ -130,16 +142,16 @@ TEST_F(AppStartupTest, WizardModeLoadsTheEngineAndLeavesNothingBehind) {
 TEST_F(AppStartupTest, JapaneseLocaleChoosesTheJapaneseBlobs) {
     ::setenv("LANG", "ja_JP.UTF-8", 1);
     tv::CVortaFWUpdateToolUIApp app;
-    EXPECT_EQ(app.Run(L""), 0);
+    EXPECT_EQ(app.Run(Args(L"")), 0);
     EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"STR-001"), L"成功");
     EXPECT_EQ(tv::CUIStringTable::GetInstance().GetText(L"FSTR-0102").rfind(L"使用許諾契約書", 0),
               0u);
 }
 
 TEST_F(AppStartupTest, CommandLineRefusesAnEmptyHostNameWithoutARecord) {
-    for (const wchar_t* arguments : {L"-d", L" -d  "}) {
+    for (const wchar_t* arguments : {L"-d", L"--json"}) {
         tv::CVortaFWUpdateToolUIApp app;  // holds the instance lock until destroyed
-        EXPECT_EQ(app.Run(arguments), -100) << arguments;
+        EXPECT_EQ(app.Run(Args(arguments)), -100) << arguments;
         EXPECT_FALSE(fs::exists(logPath));
     }
 }
@@ -149,7 +161,7 @@ TEST_F(AppStartupTest, UpperCaseOptionIsTakenAsTheHostNameAndItsTestFails) {
     ::setenv("http_proxy", "http://127.0.0.1:1", 1);
     ::unsetenv("no_proxy");
     tv::CVortaFWUpdateToolUIApp app;
-    EXPECT_EQ(app.Run(L"-D device-1.invalid"), -100);
+    EXPECT_EQ(app.Run(Args(L"-D")), -100);
     ::unsetenv("http_proxy");
     EXPECT_EQ(Logged(L"Result"), L"-100");
     EXPECT_EQ(Logged(L"Detail"), L"Failed to communicate.");
@@ -159,7 +171,7 @@ TEST_F(AppStartupTest, UnsupportedSystemIsRefusedAndLoggedOnTheCommandLine) {
     tv::SetKernelVersionSource([] { return std::optional<tv::KernelVersion>({4, 18}); });
     {
         tv::CVortaFWUpdateToolUIApp app;
-        EXPECT_EQ(app.Run(L"device-1"), -1);
+        EXPECT_EQ(app.Run(Args(L"device-1")), -1);
         EXPECT_EQ(Logged(L"Result"), L"-1");
         EXPECT_EQ(Logged(L"Detail"), L"This utility does not support the OS that is now running.");
     }
@@ -168,7 +180,7 @@ TEST_F(AppStartupTest, UnsupportedSystemIsRefusedAndLoggedOnTheCommandLine) {
     wizard.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
     bool wizardRan = false;
     wizard.SetWizard([&](auto&, auto&) { wizardRan = true; });
-    EXPECT_EQ(wizard.Run(L""), -1);
+    EXPECT_EQ(wizard.Run(Args(L"")), -1);
     EXPECT_FALSE(wizardRan);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], L"This utility does not support the OS that is now running.");
@@ -179,7 +191,7 @@ TEST_F(AppStartupTest, SecondInstanceIsRefusedAndRaisesTheFirst) {
     ASSERT_TRUE(first.Acquired());
     {
         tv::CVortaFWUpdateToolUIApp app;
-        EXPECT_EQ(app.Run(L"device-1 -d"), -2);
+        EXPECT_EQ(app.Run(Args(L"device-1 -d")), -2);
         EXPECT_EQ(Logged(L"Result"), L"-2");
         EXPECT_EQ(Logged(L"Detail"), L"This tool is already running.");
         EXPECT_FALSE(first.AcceptRaiseRequest());  // the command line raises no window
@@ -189,7 +201,7 @@ TEST_F(AppStartupTest, SecondInstanceIsRefusedAndRaisesTheFirst) {
     std::vector<std::wstring> boxes;
     tv::CVortaFWUpdateToolUIApp wizard;
     wizard.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
-    EXPECT_EQ(wizard.Run(L""), -2);
+    EXPECT_EQ(wizard.Run(Args(L"")), -2);
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(first.AcceptRaiseRequest());
 }
@@ -298,7 +310,7 @@ TEST_F(AppStartupTest, StartUpThatCannotPrepareTheEngineFailsAndSaysWhy) {
             tv::CVortaFWUpdateToolUIApp app;
             app.SetErrorMessageBox([&](const std::wstring& text) { boxes.push_back(text); });
             app.SetWizard([&](auto&, auto&) { wizardRan = true; });
-            code = app.Run(c.arguments);
+            code = app.Run(Args(c.arguments));
         }
         const std::string stderrText = ::testing::internal::GetCapturedStderr();
         holder.reset();
