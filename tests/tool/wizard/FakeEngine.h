@@ -98,7 +98,14 @@ public:
 
     // The job state: what the stand-in's job reports for its next polls, then Idle.
     tv::EJobState GetJobState() override;
-    bool StopStartingDevices() override { return ++stopCalls, false; }
+    // Plays the engine's drain with onStop (which ends the devices not started).
+    bool StopStartingDevices() override {
+        ++stopCalls;
+        if (onStop) {
+            onStop();
+        }
+        return static_cast<bool>(onStop);
+    }
     bool SetStopAfterFailures(int failures) override;
     int GetStopAfterFailures() override { return stopAfterFailures; }
     int GetCountedFailures() override { return countedFailures; }
@@ -108,6 +115,7 @@ public:
     std::vector<int> setCalls;
     std::deque<tv::EJobState> jobStates;  // the states of the next polls, then Idle
     int stopCalls = 0;
+    std::function<void()> onStop;
     int stopAfterFailures = 0;
     int countedFailures = 0;  // of the running or last job: a job start sets it to 0
 };

@@ -67,7 +67,11 @@ protected:
             EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
         }
         ExpectReadableWithLockedChecks(List());
+        // Closing asks whether to stop after the devices in progress; No goes on.
+        answerer.Answer(QMessageBox::No);
         EXPECT_FALSE(Dlg().close());
+        ASSERT_FALSE(answerer.messages.empty());
+        EXPECT_EQ(answerer.messages.back().text, Text(L"MSG-205"));
         QTest::keyClick(&Dlg(), Qt::Key_Escape);
         EXPECT_TRUE(Dlg().isVisible());
     }
@@ -162,7 +166,7 @@ TEST_F(UpdatePageTest, ImageIsLoadedOnItsWorkerWhileTheWizardIsLocked) {
     EXPECT_TRUE(engine.controller.updatePolicies.empty());
     engine.ReleaseImageLoad();
     answerer.Answer(QMessageBox::Ok);
-    ASSERT_TRUE(answerer.WaitForMessages(2));
+    ASSERT_TRUE(answerer.WaitForMessages(3));  // the confirmation, the close, the end
     EXPECT_EQ(engine.imageLoads, 1);
     EXPECT_TRUE(UpdatePage().IsImageLoaded());
     ExpectUnlocked();
@@ -209,22 +213,22 @@ TEST_F(UpdatePageTest, EachRowShowsItsOwnProgressAndStepAndEndsOnItsOwn) {
     EXPECT_FALSE(
         List().Rows().data(List().Rows().index(2, 4), CDeviceListModel::kProgressRole).isValid());
     EXPECT_EQ(answerer.messages.size(), 1u);
-    ExpectLocked("while devices are rewritten");
+    ExpectLocked("while devices are rewritten");  // asks once whether to stop
 
     engine.model.At(L"a.example").values[L"phase"] = L"restart";
     ASSERT_TRUE(
         WaitFor([&] { return List().Text(0, 4) == QStringLiteral("7% waiting for restart"); }));
     engine.model.At(L"c.example").script = {100};
     ASSERT_TRUE(WaitFor([&] { return List().Text(2, 4) == QStringLiteral("Success"); }));
-    EXPECT_EQ(answerer.messages.size(), 1u);  // a has not ended
+    EXPECT_EQ(answerer.messages.size(), 2u);  // a has not ended
 
     answerer.Answer(QMessageBox::Ok);
     // The engine's job ends a few polls after its last device; the page waits for it.
     engine.settings.jobStates.assign(3, fake::tv::EJobState::Updating);
     engine.model.At(L"a.example").script = {100};
-    ASSERT_TRUE(answerer.WaitForMessages(2));
+    ASSERT_TRUE(answerer.WaitForMessages(3));
     EXPECT_TRUE(engine.settings.jobStates.empty());
-    EXPECT_EQ(answerer.messages[1].text, Text(L"MSG-202"));
+    EXPECT_EQ(answerer.messages[2].text, Text(L"MSG-202"));
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(List().Text(row, 4), QStringLiteral("Success")) << row;
     }
@@ -575,11 +579,14 @@ TEST_F(UpdatePageTest, StopSettingGivesEachWaveTheFailuresStillAllowed) {
     std::vector<int> allowedAtStarts;
     engine.controller.onUpdate = [this, &allowedAtStarts](const std::wstring&) {
         allowedAtStarts.push_back(engine.settings.stopAfterFailures);
+        // Failures after the rewrite began: counted, and each device says so.
         if (allowedAtStarts.size() == 1) {
             engine.model.At(L"a.example").script = {0, -3};
+            engine.model.At(L"a.example").values[L"failurecounted"] = L"true";
         } else {
             // The engine drains its job at the failure that uses up what was allowed.
             engine.model.At(L"b.example").script = {0, -3};
+            engine.model.At(L"b.example").values[L"failurecounted"] = L"true";
             engine.model.At(L"c.example").script = {-20};
         }
         engine.settings.countedFailures = 1;
@@ -616,6 +623,35 @@ TEST_F(UpdatePageTest, StopSettingGivesEachWaveTheFailuresStillAllowed) {
     EXPECT_EQ(engine.controller.updateTargets.back(),
               (std::vector<std::wstring>{L"a.example", L"b.example", L"c.example"}));
     EXPECT_FALSE(UpdatePage().RolloutStatus().isVisible());
+}
+
+// Closing the window while devices are rewritten asks to stop after the devices in progress:
+// Yes starts no other device, lets the one in progress finish and then closes the window.
+TEST_F(UpdatePageTest, ClosingStopsAfterTheDevicesInProgressAndClosesAfterThem) {
+    OnUpdate([this] {
+        engine.model.At(L"a.example").script = {0, 40};  // in progress until the test ends it
+        engine.model.At(L"b.example").script = {0};
+        engine.model.At(L"c.example").script = {0};
+    });
+    engine.settings.onStop = [this] {
+        engine.model.At(L"b.example").script = {-20};
+        engine.model.At(L"c.example").script = {-20};
+    };
+    StartRewrite();
+    QPushButton& stop = UpdatePage().StopAfterDevicesInProgressButton();
+    ASSERT_TRUE(WaitFor([&] { return stop.isVisible() && stop.isEnabled(); }));
+    EXPECT_EQ(stop.accessibleName(), Text(L"FSTR-0324").remove(QLatin1Char('&')));
+    answerer.Answer(QMessageBox::Yes);
+    EXPECT_FALSE(Dlg().close());
+    EXPECT_EQ(engine.settings.stopCalls, 1);
+    EXPECT_FALSE(stop.isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return List().Text(2, 4) == Text(L"STR-020"); }));
+    EXPECT_EQ(List().Text(1, 4), Text(L"STR-020"));
+    EXPECT_TRUE(Dlg().isVisible());  // a still runs
+    engine.model.At(L"a.example").script = {100};
+    ASSERT_TRUE(WaitFor([&] { return !Dlg().isVisible(); }));
+    EXPECT_EQ(List().Text(0, 4), QStringLiteral("Success"));
+    EXPECT_EQ(answerer.messages.size(), 2u);  // the confirmation and the close; no closing box
 }
 
 // The number of devices at a time: remembered in the user's settings (which win), else the
