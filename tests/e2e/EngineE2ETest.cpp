@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -645,6 +646,95 @@ TEST_F(EngineE2E, ADrainedJobFinishesTheStartedDevicesAndTouchesNoOther) {
         EXPECT_LE(finished, 3);
     }
     ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+}
+
+namespace {
+
+// The process's open descriptors, and those of them that are files under folder.
+struct SDescriptors {
+    std::size_t all = 0;
+    std::size_t under = 0;
+};
+
+SDescriptors OpenDescriptors(const std::filesystem::path& folder) {
+    SDescriptors count;
+    const std::string prefix = folder.string() + "/";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count.all;
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && target.string().starts_with(prefix)) {
+            ++count.under;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+// A drained job over many devices with traces on: a trace file is open only while its device
+// runs, and a device never started gets no file at all, so a stop over thousands of devices
+// holds no descriptor per device.
+TEST_F(EngineE2E, ADrainedJobHoldsNoTraceFilePerDeviceNeverStarted) {
+    constexpr int kTargets = 2000;
+    constexpr std::size_t kAtATime = 2;
+    // A device in progress holds its trace file and its connection's socket and wake-up pair.
+    constexpr std::size_t kPerDevice = 4;
+    constexpr std::size_t kFew = 4;  // the trace folder, open until the next job
+    const nlohmann::json slowTest = {
+        {{"on", "GetInformation"}, {"action", "delay"}, {"ms", 700}, {"times", 0}}};
+    // Only the first three can start before the drain; the others need not exist.
+    Fleet fleet(FleetOf({Device("fd-0.invalid"), Device("fd-1.invalid", {{"faults", slowTest}}),
+                         Device("fd-2.invalid", {{"faults", slowTest}})}),
+                ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    std::vector<std::wstring> hosts;
+    for (int i = 0; i < kTargets; ++i) {
+        hosts.push_back(Wide("fd-" + std::to_string(i) + ".invalid"));
+    }
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(static_cast<int>(kAtATime)));
+    engine.UseOnly(hosts);
+    TempFolder traces;
+    const SDescriptors before = OpenDescriptors(traces.Path());
+    {
+        TracesTo tracing(traces.Path());
+        ASSERT_TRUE(engine.Controller().StartUpdate(L"update"));
+    }
+    ASSERT_TRUE(engine.WaitForProgress(L"fd-0.invalid", 100));
+    ASSERT_TRUE(engine.Settings().StopStartingDevices());
+    // Every device never started has ended by now; one or two still run.
+    ASSERT_EQ(Progress(hosts.back()), -20);
+    const SDescriptors drained = OpenDescriptors(traces.Path());
+    EXPECT_LE(drained.under, kAtATime);
+    EXPECT_LE(drained.all, before.all + kPerDevice * kAtATime + kFew);
+    ASSERT_TRUE(engine.WaitUntilIdle());
+    const SDescriptors ended = OpenDescriptors(traces.Path());
+    EXPECT_EQ(ended.under, 0u);
+    EXPECT_LE(ended.all, before.all + kFew);
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+
+    std::size_t started = 0;
+    std::size_t tracedNotStarted = 0;
+    for (const std::wstring& host : hosts) {
+        const std::filesystem::path file = traces.Path() / (Narrow(host) + ".jsonl");
+        if (Progress(host) == -20) {
+            tracedNotStarted += std::filesystem::exists(file) ? 1 : 0;
+            continue;
+        }
+        ++started;
+        const std::vector<nlohmann::json> trace = TraceLines(file);
+        ASSERT_GE(trace.size(), 2u) << Narrow(host);
+        EXPECT_EQ(trace.front()["event"], "job");
+        EXPECT_EQ(trace.back()["event"], "end");
+        EXPECT_EQ(trace.back()["progress"], 100);
+    }
+    EXPECT_EQ(tracedNotStarted, 0u);
+    EXPECT_GE(started, kAtATime);
+    EXPECT_LE(started, kAtATime + 1);
+    EXPECT_EQ(static_cast<std::size_t>(
+                  std::distance(std::filesystem::directory_iterator(traces.Path()), {})),
+              started);
 }
 
 // A device that fails at part 8 leaves a trace that names the part and what it got, holds no
