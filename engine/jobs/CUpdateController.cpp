@@ -259,7 +259,9 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
             SetPhase(target, L"");
             return;
         }
-        if (common::CVersionDecision::IsDeviceNewer(imageVersion, version)) {
+        // Only an idle device is asked or skipped: one with an unfinished update is resumed
+        // whatever version it reports, and a busy or unreachable one ends with its own result.
+        if (common::CVersionDecision::IsDowngrade(status, imageVersion, version)) {
             SetPhase(target, L"");
             const std::wstring decision = ResolveDowngrade(target);
             if (Stopping()) {

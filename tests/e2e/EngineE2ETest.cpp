@@ -303,11 +303,15 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
     struct Case {
         int progress;
         const char* firstUpload;  // first part sent after the test
+        const char* firmware = "Ver.3.00TC";
     };
+    // A device with newer firmware than the image is resumed like any other: the question of a
+    // downgrade is for idle devices only.
     const Case cases[] = {{2, "ChangeMode:ReChangeMode"},
                           {4, "ChangeMode:ReChangeMode"},
                           {5, "Update:Reboot"},
                           {6, "ChangeMode:ReChangeMode"},
+                          {7, "ChangeMode:ReChangeMode", "Ver.4.00TC"},
                           {10, "ChangeMode:ReChangeMode"},
                           {11, "ChangeMode:BackupSettingValue"}};
     std::vector<nlohmann::json> devices;
@@ -316,6 +320,7 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
         const std::string host = "resume-" + std::to_string(c.progress) + ".invalid";
         devices.push_back(Device(host, {{"status", "Broken"},
                                         {"progress", c.progress},
+                                        {"firmware", c.firmware},
                                         {"update-version", kTestAfterVersion}}));
         hosts.push_back(Wide(host));
     }
@@ -331,6 +336,7 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
     }
     // Resumed at part 6: its progress starts at 50 with the eleven-part plan.
     EXPECT_EQ(Progress(L"resume-10.invalid"), 100);
+    EXPECT_EQ(Progress(L"resume-7.invalid"), 100);
 }
 
 TEST_F(EngineE2E, DowngradeSkipUpdateAndInquiry) {

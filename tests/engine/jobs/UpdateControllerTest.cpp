@@ -212,6 +212,41 @@ TEST_F(UpdateControllerTest, DowngradePolicies) {
     EXPECT_EQ(model.GetDeviceValue(L"newer", L"progress"), L"100");
 }
 
+// Only an idle device is asked or skipped for newer firmware. One with an unfinished update is
+// resumed whatever version it reports, and a busy or unreachable one ends with its own result.
+TEST(UpdateControllerDowngrade, AppliesToIdleDevicesOnly) {
+    tv::InitializeProtocolLibraries();
+    for (const wchar_t* policy : {L"skip", L"inquiry"}) {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        FakeDevice& broken = model.Add(L"broken-7");
+        Broken(broken, L"7");
+        model.Add(L"self-updating").status = L"SelfUpdating";
+        Busy(model.Add(L"printing"), L"Print");
+        model.Add(L"gone").reachable = false;
+        for (const std::wstring& host : model.hosts) {
+            model.Device(host).version = L"Ver.4.00TC";
+            model.values[host][L"version"] = L"Ver.4.00TC";  // what an earlier test read
+        }
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.StartUpdate(policy));
+        ASSERT_TRUE(WaitForJobEnd(controller)) << Narrow(policy);  // nobody was asked
+        const std::map<std::wstring, std::wstring> expected = {{L"broken-7", L"100"},
+                                                               {L"self-updating", L"100"},
+                                                               {L"printing", L"-5"},
+                                                               {L"gone", L"-3"}};
+        for (const auto& [host, progress] : expected) {
+            const auto history = model.ProgressHistory(host);
+            EXPECT_EQ(history.back(), progress) << Narrow(host) << " " << Narrow(policy);
+            for (const wchar_t* question : {L"-15", L"-16"}) {
+                EXPECT_EQ(std::count(history.begin(), history.end(), question), 0)
+                    << Narrow(host) << " " << Narrow(policy);
+            }
+        }
+        EXPECT_EQ(model.ProgressHistory(L"broken-7")[1], L"50");  // resumed at part 6
+    }
+}
+
 TEST_F(UpdateControllerTest, InquiryWaitsForOneAnswerPerDevice) {
     model.AddCarriedImageParts();
     model.Add(L"first").version = L"Ver.3.10TC";
