@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <semaphore>
 #include <string>
 #include <thread>
 
@@ -244,6 +245,41 @@ TEST(UpdateControllerDowngrade, AppliesToIdleDevicesOnly) {
             }
         }
         EXPECT_EQ(model.ProgressHistory(L"broken-7")[1], L"50");  // resumed at part 6
+    }
+}
+
+// A host that answers in the very poll in which it first sees -15 is never refused: the runner
+// is held right after it has shown -15 until that host has answered, where the question used to
+// be shown but not yet open.
+TEST_F(UpdateControllerTest, AQuestionIsOpenOnceItShows) {
+    constexpr int kQuestions = 200;
+    model.AddCarriedImageParts();
+    for (int i = 0; i < kQuestions; ++i) {
+        model.Add(L"newer-" + std::to_wstring(i)).version = L"Ver.4";
+    }
+    std::binary_semaphore shown{0};
+    std::binary_semaphore tried{0};
+    model.afterSet = [&](const std::wstring&, const std::wstring& key, const std::wstring& value) {
+        if (key == L"progress" && value == L"-15") {
+            shown.release();
+            static_cast<void>(tried.try_acquire_for(std::chrono::seconds(5)));
+        }
+    };
+    ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
+    int refused = 0;
+    for (int question = 0; question < kQuestions; ++question) {
+        ASSERT_TRUE(shown.try_acquire_for(std::chrono::seconds(20))) << question;
+        const bool accepted = controller.AnswerInquiry(L"skip");
+        tried.release();
+        if (!accepted) {
+            ++refused;  // a moment later the question opens; answer it so that the job ends
+            ASSERT_TRUE(Eventually([&] { return controller.AnswerInquiry(L"skip"); }));
+        }
+    }
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(refused, 0);
+    for (const std::wstring& host : model.hosts) {
+        EXPECT_EQ(model.GetDeviceValue(host, L"progress"), L"-16") << Narrow(host);
     }
 }
 
