@@ -442,6 +442,49 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
     EXPECT_EQ(modeNot.back(), "Update:WriteNewKernel");
 }
 
+// A device that refuses the first change mode as busy never entered its update mode: it does
+// not count, so a stop after one failure still rewrites the healthy devices after it. A busy
+// refusal of part 8, inside the update mode, counts, and the job stops there.
+TEST_F(EngineE2E, ABusyRefusalBeforeTheUpdateModeIsNoCountedFailure) {
+    auto busyOn = [](const char* on, const nlohmann::json& part) {
+        return nlohmann::json{{"faults",
+                               {{{"on", on},
+                                 {"part", part},
+                                 {"action", "refuse"},
+                                 {"reason", "AnotherApp"},
+                                 {"app-name", "Print"}}}}};
+    };
+    Fleet fleet(
+        FleetOf({Device("sb-switch.invalid", busyOn("ChangeMode", "BackupSettingValue")),
+                 Device("sb-ok-1.invalid"), Device("sb-ok-2.invalid"),
+                 Device("sb-part-8.invalid", busyOn("Update", 8)), Device("sb-after.invalid")}),
+        ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+    ASSERT_TRUE(engine.Settings().SetStopAfterFailures(1));
+
+    Update({L"sb-switch.invalid", L"sb-ok-1.invalid", L"sb-ok-2.invalid"}, L"update");
+    EXPECT_EQ(engine.Settings().GetCountedFailures(), 0);
+    EXPECT_EQ(Progress(L"sb-switch.invalid"), -5);
+    EXPECT_EQ(fleet.Exchanges("sb-switch.invalid"),
+              (std::vector<std::string>{"GetInformation", "ChangeMode:BackupSettingValue"}));
+    for (const wchar_t* host : {L"sb-switch.invalid", L"sb-ok-1.invalid", L"sb-ok-2.invalid"}) {
+        EXPECT_EQ(engine.Value(host, L"failurecounted"), L"") << Narrow(host);
+    }
+    EXPECT_EQ(Progress(L"sb-ok-1.invalid"), 100);
+    EXPECT_EQ(Progress(L"sb-ok-2.invalid"), 100);
+
+    Update({L"sb-part-8.invalid", L"sb-after.invalid"}, L"update");
+    EXPECT_EQ(engine.Settings().GetCountedFailures(), 1);
+    EXPECT_EQ(Progress(L"sb-part-8.invalid"), -5);
+    EXPECT_EQ(engine.Value(L"sb-part-8.invalid", L"failurecounted"), L"true");
+    EXPECT_EQ(Progress(L"sb-after.invalid"), -20);
+    EXPECT_EQ(engine.Value(L"sb-after.invalid", L"failurecounted"), L"");
+    EXPECT_TRUE(fleet.Sim().Requests("sb-after.invalid").empty());
+    ASSERT_TRUE(engine.Settings().SetStopAfterFailures(0));
+}
+
 // A device that indents its answers reads exactly like one that does not: each case runs on a
 // compact device and on an indented twin.
 TEST_F(EngineE2E, IndentedAnswersReadLikeCompactOnesInTheTest) {
