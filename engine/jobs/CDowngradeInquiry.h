@@ -24,9 +24,9 @@ public:
     // Worker side. Waits for this device's turn, opens the question, calls showAsking (which
     // makes it visible to the host, as progress -15), then waits for the answer: a host that
     // answers as soon as it sees -15 is never refused (its onAccepted may then run before
-    // showAsking has returned). Returns "skip" or
-    // "update", or empty text when stopping() turns true while it waits (checked at least every
-    // 100 ms), so that an unload never waits for the host.
+    // showAsking has returned). Returns "skip" or "update", or empty text when stopping()
+    // turns true while it waits (checked at least every 100 ms), so that an unload never waits
+    // for the host.
     std::wstring Ask(const std::wstring& host, const std::function<void()>& showAsking,
                      const std::function<bool()>& stopping);
 
