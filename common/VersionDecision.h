@@ -17,10 +17,6 @@ public:
     // without digits has the major 0; an empty device version is never newer.
     static bool IsDeviceNewer(std::wstring_view imageVersion, std::wstring_view deviceVersion);
 
-    // Whether the device already runs exactly the image's version and can be left alone: the
-    // policy is "skip" or "inquiry", the test found the device idle (no unfinished update to
-    // resume), and both versions, without surrounding white space, are the same non-empty
-    // text. Under "update" every device is rewritten.
     // Whether the downgrade decision (skip, rewrite anyway, or ask) applies to the device: it
     // is idle, as its test found it, and runs newer firmware than the image. A device that
     // reports an unfinished update is resumed whatever version it reports: leaving it would
@@ -28,6 +24,10 @@ public:
     static bool IsDowngrade(std::wstring_view testedStatus, std::wstring_view imageVersion,
                             std::wstring_view deviceVersion);
 
+    // Whether the device already runs exactly the image's version and can be left alone: the
+    // policy is "skip" or "inquiry", the test found the device idle (no unfinished update to
+    // resume), and both versions, without surrounding white space, are the same non-empty
+    // text. Under "update" every device is rewritten.
     static bool IsAlreadyCurrent(std::wstring_view policy, std::wstring_view testedStatus,
                                  std::wstring_view imageVersion, std::wstring_view deviceVersion);
 };

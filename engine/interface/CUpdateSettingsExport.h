@@ -43,7 +43,12 @@ public:
 
     // During an update job, the engine drains the job itself (as StopStartingDevices) at the
     // moment the n-th device ends in failure after its first change-mode or part request was
-    // under way. Failed tests, busy, skipped, same-version and not-started devices do not count.
+    // under way. Failed tests, busy, skipped, same-version and not-started devices do not count,
+    // nor does a device that ends with a busy result (IsBusyResult) while it was being switched
+    // into its update mode: its run began at the first change mode (it was idle or updating
+    // itself) and failed before that change mode had succeeded. Once the device is in its
+    // update mode (a later request, or a resumed unfinished update) every failure counts, busy
+    // ones too. Each counted device gets the value "failurecounted" "true" (CDevInfoIF).
     // 0 (the default) never stops. False, and nothing changed, for a negative n or while a job
     // runs (or the model is being changed). The setting stays for later jobs.
     virtual bool SetStopAfterFailures(int failures) = 0;

@@ -46,9 +46,11 @@ std::wstring CDowngradeInquiry::Ask(const std::wstring& host,
     // An answer that came too late for a stopped job must not answer this question.
     static_cast<void>(answered.TryConsume());
     askingHost = host;
+    // Open before it shows: a host answers the moment it sees -15, and a refusal then would
+    // leave the question unanswered for ever, since the host never asks a second time.
+    pending.Set();
     open.store(true);
     showAsking();
-    pending.Set();
     while (!answered.WaitFor(kStopCheckInterval)) {
         if (stopping()) {
             // An answer that arrives after this finds no open question.

@@ -15,15 +15,18 @@ namespace talbo::tesk::vorta {
 // newer firmware is rewritten ("update") or left alone ("skip"), and waits without time limit
 // for the answer. One device asks at a time; other runners that want to ask wait for their turn
 // while the rest of the job goes on. The handshake is two auto-reset events: the asking runner
-// stores the host name, sets `pending` and waits for `answered`; Answer consumes `pending`, so
-// one question accepts one answer, stores the answer and sets `answered`. The writes before
-// each event operation are what make the two texts safe to share.
+// stores the host name, sets `pending`, only then shows the question, and waits for
+// `answered`; Answer consumes `pending`, so one question accepts one answer, stores the answer
+// and sets `answered`. The writes before each event operation are what make the two texts safe
+// to share.
 class CDowngradeInquiry {
 public:
-    // Worker side. Waits for this device's turn, calls showAsking (which makes the question
-    // visible to the host, as progress -15), then waits for the answer. Returns "skip" or
-    // "update", or empty text when stopping() turns true while it waits (checked at least every
-    // 100 ms), so that an unload never waits for the host.
+    // Worker side. Waits for this device's turn, opens the question, calls showAsking (which
+    // makes it visible to the host, as progress -15), then waits for the answer: a host that
+    // answers as soon as it sees -15 is never refused (its onAccepted may then run before
+    // showAsking has returned). Returns "skip" or "update", or empty text when stopping()
+    // turns true while it waits (checked at least every 100 ms), so that an unload never waits
+    // for the host.
     std::wstring Ask(const std::wstring& host, const std::function<void()>& showAsking,
                      const std::function<bool()>& stopping);
 

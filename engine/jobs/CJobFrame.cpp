@@ -178,6 +178,7 @@ void CJobFrame::RunTargets(const std::vector<std::wstring>& list, std::size_t ru
     } forget{*this};
     auto runner = [&](std::size_t index) {
         while (const std::optional<std::size_t> next = TakeNext()) {
+            model->BeginDeviceTrace(list[*next]);
             run(index, list[*next]);
             model->EndDeviceTrace(list[*next], Stopping());
         }

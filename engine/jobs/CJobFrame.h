@@ -69,12 +69,12 @@ public:
     bool Stopping() const;
 
     // Calls run (runner index, target) for every target in order, on as many runners as
-    // asked (at least one), each followed by the end of the target's trace: runner 0 is the
-    // calling thread, the others are the frame's pool, kept from job to job. A
-    // target starts when a free runner takes it; after a drain no runner takes one, and each
-    // target never taken is passed to notStarted at once (on the draining thread, under the
-    // frame's lock, so no runner can start it meanwhile). After the stop signal no target is
-    // taken either; those are left to the caller.
+    // asked (at least one), each between the start and the end of the target's trace (a
+    // target never taken gets none): runner 0 is the calling thread, the others are the
+    // frame's pool, kept from job to job. A target starts when a free runner takes it; after a
+    // drain no runner takes one, and each target never taken is passed to notStarted at once
+    // (on the draining thread, under the frame's lock, so no runner can start it meanwhile).
+    // After the stop signal no target is taken either; those are left to the caller.
     void RunTargets(const std::vector<std::wstring>& targets, std::size_t runners,
                     const RunDevice& run, const EndNotStarted& notStarted);
 

@@ -42,6 +42,9 @@ constexpr const wchar_t* kSelfStartPoints[] = {
     L"TimeOut",
 };
 
+// The plan's row that switches an idle device into its update mode.
+constexpr const wchar_t* kFirstChangeModeRow = L"1";
+
 constexpr const wchar_t* kConnectTest = L"ConnectCommunicationTest";
 constexpr const wchar_t* kSendTest = L"CommunicationTestSend";
 constexpr const wchar_t* kReceiveTest = L"CommunicationTestReceive";
@@ -67,8 +70,8 @@ CUpdateController::CUpdateController(CUpdateModelIF* model)
     }
     BuildTestStates(testStates);
 
-    startPoints[L"Idle"] = L"1";
-    startPoints[L"SelfUpdating"] = L"1";
+    startPoints[L"Idle"] = kFirstChangeModeRow;
+    startPoints[L"SelfUpdating"] = kFirstChangeModeRow;
     for (const wchar_t* name : kSelfStartPoints) {
         startPoints[name] = name;
     }
@@ -140,6 +143,7 @@ bool CUpdateController::PrepareTargets() {
     for (const std::wstring& target : targets) {
         model->SetDeviceValue(target, L"progress", L"0");
         SetPhase(target, L"");
+        model->SetDeviceValue(target, L"failurecounted", L"");
     }
     return true;
 }
@@ -250,7 +254,8 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
         TestDevice(target, false, TestStatesOf(runner));
         const std::wstring status = model->GetDeviceValue(target, L"accesstest");
         const auto start = startPoints.find(status);
-        const std::wstring startName = start != startPoints.end() ? start->second : L"1";
+        const std::wstring startName =
+            start != startPoints.end() ? start->second : kFirstChangeModeRow;
         model->SetDeviceValue(target, L"afterversion", imageVersion);
         const std::wstring version = model->GetDeviceValue(target, L"version");
         if (common::CVersionDecision::IsAlreadyCurrent(downgradePolicy, status, imageVersion,
@@ -259,7 +264,9 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
             SetPhase(target, L"");
             return;
         }
-        if (common::CVersionDecision::IsDeviceNewer(imageVersion, version)) {
+        // Only an idle device is asked or skipped: one with an unfinished update is resumed
+        // whatever version it reports, and a busy or unreachable one ends with its own result.
+        if (common::CVersionDecision::IsDowngrade(status, imageVersion, version)) {
             SetPhase(target, L"");
             const std::wstring decision = ResolveDowngrade(target);
             if (Stopping()) {
@@ -270,12 +277,17 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
                 return;
             }
         }
-        const bool began = UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
+        const EReach reach = UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
+        const int progress = ReadLeadingInt(model->GetDeviceValue(target, L"progress"));
         // A device that failed once its rewrite began says something about the image or the
-        // network; one refused before it says nothing, and a stopped job ends its devices
-        // itself.
-        if (began && !Stopping() &&
-            !IsSuccess(ReadLeadingInt(model->GetDeviceValue(target, L"progress")))) {
+        // network. One refused before it, or refused as busy while it was still being switched
+        // into its update mode, says nothing (it may be free a little later), and a stopped job
+        // ends its devices itself.
+        const bool busyBeforeUpdateMode = reach == EReach::SwitchingMode && IsBusyResult(progress);
+        if (reach != EReach::NotBegun && !busyBeforeUpdateMode && !Stopping() &&
+            !IsSuccess(progress)) {
+            // The flag first: a host that reads the count finds every counted device flagged.
+            model->SetDeviceValue(target, L"failurecounted", L"true");
             frame.CountFailure();
         }
     } catch (...) {
@@ -311,11 +323,22 @@ void CUpdateController::TestDevice(const std::wstring& host, bool reportProgress
     }
 }
 
-bool CUpdateController::UpdateDevice(const std::wstring& host, const std::wstring& start,
-                                     CVersionConfirmation& confirmation, CStateTable& plan) {
+CUpdateController::EReach CUpdateController::UpdateDevice(const std::wstring& host,
+                                                          const std::wstring& start,
+                                                          CVersionConfirmation& confirmation,
+                                                          CStateTable& plan) {
     std::map<std::wstring, int> rowStarts;
     std::wstring name = start;
-    bool began = false;
+    // The last row that started: the one whose result the run goes on with.
+    std::wstring lastRow;
+    const auto reach = [&] {
+        if (lastRow.empty()) {
+            return EReach::NotBegun;
+        }
+        return start == kFirstChangeModeRow && lastRow == kFirstChangeModeRow
+                   ? EReach::SwitchingMode
+                   : EReach::UpdateMode;
+    };
     while (!Stopping()) {
         const auto row = plan.find(name);
         if (row == plan.end()) {
@@ -327,11 +350,11 @@ bool CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
         }
         ReportUpdateProgress(name, host);
         SetPhase(host, L"upload " + name + L"/" + std::to_wstring(highestPart));
-        began = true;
+        lastRow = name;
         name = ExecuteGuarded(*row->second, host);
     }
     if (Stopping()) {
-        return began;  // the stopped job ends the device
+        return reach();  // the stopped job ends the device
     }
     if (name == kResultNormalEnd) {
         // The last part went through; only the device can say whether it runs the new
@@ -339,15 +362,15 @@ bool CUpdateController::UpdateDevice(const std::wstring& host, const std::wstrin
         SetPhase(host, L"confirm");
         name = ExecuteGuarded(confirmation, host);
         if (Stopping()) {
-            return began;
+            return reach();
         }
         if (name == kResultNormalEnd) {
             ReportUpdateProgress(name, host);
-            return began;
+            return reach();
         }
     }
     ReportEnd(name, host);
-    return began;
+    return reach();
 }
 
 void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& host) {
@@ -476,7 +499,8 @@ void CUpdateController::BuildUpdatePlanInto(CStateTable& table) {
         AddPartState(table, std::to_wstring(i), next, i == 5);
     }
     if (!table.empty()) {
-        table[L"1"] = std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
+        table[kFirstChangeModeRow] =
+            std::make_unique<CChangeModeState>(model, L"2", L"BackupSettingValue", true);
         table[L"2"] = std::make_unique<CChangeModeState>(model, L"3", L"ReChangeMode", false);
         table[L"6"] = std::make_unique<CChangeModeState>(model, L"7", L"ReChangeMode", false);
     }

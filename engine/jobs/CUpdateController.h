@@ -54,8 +54,8 @@ private:
     };
 
     std::vector<std::wstring> CollectTargets();
-    // On the host's thread, with the token held: the targets' progress reset to 0; false when
-    // there is no target.
+    // On the host's thread, with the token held: the targets' progress reset to 0, their
+    // phase and "failurecounted" emptied; false when there is no target.
     bool PrepareTargets();
     void TestJob();
     void UpdateJob();
@@ -68,12 +68,18 @@ private:
     void UpdateOneDevice(const std::wstring& target, const std::wstring& imageVersion,
                          std::size_t runner, CVersionConfirmation& confirmation);
     void TestDevice(const std::wstring& host, bool reportProgress, CStateTable& tests);
+    // How far a device's rewrite got, which decides whether its failure counts towards the
+    // stop setting.
+    enum class EReach {
+        NotBegun,       // no row of the plan ran: nothing was asked of the device
+        SwitchingMode,  // the run began at row "1" and ended while it ran: the device was
+                        // being switched into its update mode and never reported it was in it
+        UpdateMode,     // a later row ran, or the run resumed an unfinished update
+    };
     // Runs the plan from start until the device ends, then confirms its new firmware; every
     // way out but the stop signal writes 100 or a negative code to the device's progress.
-    // True when the rewrite began: a row of the plan ran, so a change-mode or part request
-    // was under way.
-    bool UpdateDevice(const std::wstring& host, const std::wstring& start,
-                      CVersionConfirmation& confirmation, CStateTable& plan);
+    EReach UpdateDevice(const std::wstring& host, const std::wstring& start,
+                        CVersionConfirmation& confirmation, CStateTable& plan);
     // The code for a name that ends a device's run outside the plan: the result's own code for
     // a failure, "OtherError"'s for anything else.
     void ReportEnd(const std::wstring& name, const std::wstring& host);

@@ -61,18 +61,23 @@ void CTraceRecorder::BeginJob(const CDeviceTrace::SJob& newJob) {
     directory = opened;
 }
 
+void CTraceRecorder::StartDevice(const std::wstring& hostName) {
+    if (directory < 0) {
+        return;
+    }
+    const std::lock_guard guard(lock);
+    if (devices.count(hostName) == 0) {
+        devices.emplace(hostName, CDeviceTrace::Open(directory, hostName, job));
+    }
+}
+
 std::shared_ptr<CDeviceTrace> CTraceRecorder::ForDevice(const std::wstring& hostName) {
     if (directory < 0) {
         return nullptr;
     }
     const std::lock_guard guard(lock);
     const auto found = devices.find(hostName);
-    if (found != devices.end()) {
-        return found->second;
-    }
-    std::shared_ptr<CDeviceTrace> trace = CDeviceTrace::Open(directory, hostName, job);
-    devices.emplace(hostName, trace);
-    return trace;
+    return found != devices.end() ? found->second : nullptr;
 }
 
 }  // namespace talbo::tesk::vorta

@@ -31,8 +31,13 @@ public:
 
     bool Enabled() const noexcept { return directory >= 0; }
 
-    // The host's trace in this job, its file opened on first use; null when the job is not
-    // traced or the host's file cannot be used. The trace stays valid until the next BeginJob.
+    // The host's run in this job starts: opens its trace file. A host whose file cannot be
+    // used is not traced in this job.
+    void StartDevice(const std::wstring& hostName);
+
+    // The host's trace in this job; null when the job is not traced, the host has not started
+    // (a device the job never starts never gets a file) or its file cannot be used. The trace
+    // stays valid until the next BeginJob; its file closes when it is ended (CDeviceTrace::End).
     std::shared_ptr<CDeviceTrace> ForDevice(const std::wstring& hostName);
 
 private:

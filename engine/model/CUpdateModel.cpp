@@ -235,7 +235,7 @@ bool CUpdateModel::SetDeviceValue(const std::wstring& hostName, const std::wstri
 
 CConnection* CUpdateModel::CreateUpdateConnection(const std::wstring& hostName) {
     return CallOrFail<CConnection*>(nullptr, [&] {
-        // Outside the model's lock: the first use in a job opens the host's trace file. Set on
+        // The host's trace in this job (its file was opened when its run started). Set on
         // every exchange's connection, so that a job without traces drops the last job's one.
         std::shared_ptr<CDeviceTrace> trace = traces.ForDevice(hostName);
         const std::lock_guard lock(mutex);
@@ -290,6 +290,16 @@ void CUpdateModel::BeginJobTrace(const std::wstring& job) {
             }
         }
         traces.BeginJob(description);
+        return true;
+    });
+}
+
+void CUpdateModel::BeginDeviceTrace(const std::wstring& hostName) {
+    if (!traces.Enabled()) {
+        return;
+    }
+    CallOrFail<bool>(false, [&] {
+        traces.StartDevice(hostName);
         return true;
     });
 }

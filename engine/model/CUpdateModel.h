@@ -78,6 +78,7 @@ public:
     CStopSignal& JobStop() override { return jobStop; }
     // Traces go where VORTA_TRACE_DIR says when the job starts (CTraceRecorder).
     void BeginJobTrace(const std::wstring& job) override;
+    void BeginDeviceTrace(const std::wstring& hostName) override;
     CDeviceTrace* DeviceTrace(const std::wstring& hostName) override;
     void EndDeviceTrace(const std::wstring& hostName, bool jobStopped) override;
     // Frees the retired texts of every device, under the mutex; texts now current stay.

@@ -52,8 +52,13 @@ public:
     // threads exist) the model decides whether the job is traced; it is not by default.
     // job: "test" or "update".
     virtual void BeginJobTrace(const std::wstring& job) { static_cast<void>(job); }
-    // The host's trace in the running job, or null when the job is not traced or the host's
-    // trace cannot be written. Valid until the next job starts.
+    // The host's run in the job starts: its trace file is opened (when the job is traced).
+    // Only a device that starts gets a trace, and its file is open only until its run ends, so
+    // a job holds at most one trace file per device in progress.
+    virtual void BeginDeviceTrace(const std::wstring& hostName) { static_cast<void>(hostName); }
+    // The host's trace in the running job, or null when the job is not traced, the host's run
+    // has not started or its trace cannot be written. Valid until the next job starts; after
+    // the host's run has ended it writes nothing.
     virtual CDeviceTrace* DeviceTrace(const std::wstring& hostName) {
         static_cast<void>(hostName);
         return nullptr;

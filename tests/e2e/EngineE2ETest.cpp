@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -302,11 +303,15 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
     struct Case {
         int progress;
         const char* firstUpload;  // first part sent after the test
+        const char* firmware = "Ver.3.00TC";
     };
+    // A device with newer firmware than the image is resumed like any other: the question of a
+    // downgrade is for idle devices only.
     const Case cases[] = {{2, "ChangeMode:ReChangeMode"},
                           {4, "ChangeMode:ReChangeMode"},
                           {5, "Update:Reboot"},
                           {6, "ChangeMode:ReChangeMode"},
+                          {7, "ChangeMode:ReChangeMode", "Ver.4.00TC"},
                           {10, "ChangeMode:ReChangeMode"},
                           {11, "ChangeMode:BackupSettingValue"}};
     std::vector<nlohmann::json> devices;
@@ -315,6 +320,7 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
         const std::string host = "resume-" + std::to_string(c.progress) + ".invalid";
         devices.push_back(Device(host, {{"status", "Broken"},
                                         {"progress", c.progress},
+                                        {"firmware", c.firmware},
                                         {"update-version", kTestAfterVersion}}));
         hosts.push_back(Wide(host));
     }
@@ -330,6 +336,7 @@ TEST_F(EngineE2E, InterruptedUpdatesResumeAtTheRightPart) {
     }
     // Resumed at part 6: its progress starts at 50 with the eleven-part plan.
     EXPECT_EQ(Progress(L"resume-10.invalid"), 100);
+    EXPECT_EQ(Progress(L"resume-7.invalid"), 100);
 }
 
 TEST_F(EngineE2E, DowngradeSkipUpdateAndInquiry) {
@@ -433,6 +440,49 @@ TEST_F(EngineE2E, FailuresEndOneDeviceAndTheNextIsStillServed) {
     // Nothing is sent after a refused part.
     const auto modeNot = fleet.Exchanges("f-up-modenot.invalid");
     EXPECT_EQ(modeNot.back(), "Update:WriteNewKernel");
+}
+
+// A device that refuses the first change mode as busy never entered its update mode: it does
+// not count, so a stop after one failure still rewrites the healthy devices after it. A busy
+// refusal of part 8, inside the update mode, counts, and the job stops there.
+TEST_F(EngineE2E, ABusyRefusalBeforeTheUpdateModeIsNoCountedFailure) {
+    auto busyOn = [](const char* on, const nlohmann::json& part) {
+        return nlohmann::json{{"faults",
+                               {{{"on", on},
+                                 {"part", part},
+                                 {"action", "refuse"},
+                                 {"reason", "AnotherApp"},
+                                 {"app-name", "Print"}}}}};
+    };
+    Fleet fleet(
+        FleetOf({Device("sb-switch.invalid", busyOn("ChangeMode", "BackupSettingValue")),
+                 Device("sb-ok-1.invalid"), Device("sb-ok-2.invalid"),
+                 Device("sb-part-8.invalid", busyOn("Update", 8)), Device("sb-after.invalid")}),
+        ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+    ASSERT_TRUE(engine.Settings().SetStopAfterFailures(1));
+
+    Update({L"sb-switch.invalid", L"sb-ok-1.invalid", L"sb-ok-2.invalid"}, L"update");
+    EXPECT_EQ(engine.Settings().GetCountedFailures(), 0);
+    EXPECT_EQ(Progress(L"sb-switch.invalid"), -5);
+    EXPECT_EQ(fleet.Exchanges("sb-switch.invalid"),
+              (std::vector<std::string>{"GetInformation", "ChangeMode:BackupSettingValue"}));
+    for (const wchar_t* host : {L"sb-switch.invalid", L"sb-ok-1.invalid", L"sb-ok-2.invalid"}) {
+        EXPECT_EQ(engine.Value(host, L"failurecounted"), L"") << Narrow(host);
+    }
+    EXPECT_EQ(Progress(L"sb-ok-1.invalid"), 100);
+    EXPECT_EQ(Progress(L"sb-ok-2.invalid"), 100);
+
+    Update({L"sb-part-8.invalid", L"sb-after.invalid"}, L"update");
+    EXPECT_EQ(engine.Settings().GetCountedFailures(), 1);
+    EXPECT_EQ(Progress(L"sb-part-8.invalid"), -5);
+    EXPECT_EQ(engine.Value(L"sb-part-8.invalid", L"failurecounted"), L"true");
+    EXPECT_EQ(Progress(L"sb-after.invalid"), -20);
+    EXPECT_EQ(engine.Value(L"sb-after.invalid", L"failurecounted"), L"");
+    EXPECT_TRUE(fleet.Sim().Requests("sb-after.invalid").empty());
+    ASSERT_TRUE(engine.Settings().SetStopAfterFailures(0));
 }
 
 // A device that indents its answers reads exactly like one that does not: each case runs on a
@@ -645,6 +695,95 @@ TEST_F(EngineE2E, ADrainedJobFinishesTheStartedDevicesAndTouchesNoOther) {
         EXPECT_LE(finished, 3);
     }
     ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+}
+
+namespace {
+
+// The process's open descriptors, and those of them that are files under folder.
+struct SDescriptors {
+    std::size_t all = 0;
+    std::size_t under = 0;
+};
+
+SDescriptors OpenDescriptors(const std::filesystem::path& folder) {
+    SDescriptors count;
+    const std::string prefix = folder.string() + "/";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count.all;
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error && target.string().starts_with(prefix)) {
+            ++count.under;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+// A drained job over many devices with traces on: a trace file is open only while its device
+// runs, and a device never started gets no file at all, so a stop over thousands of devices
+// holds no descriptor per device.
+TEST_F(EngineE2E, ADrainedJobHoldsNoTraceFilePerDeviceNeverStarted) {
+    constexpr int kTargets = 2000;
+    constexpr std::size_t kAtATime = 2;
+    // A device in progress holds its trace file and its connection's socket and wake-up pair.
+    constexpr std::size_t kPerDevice = 4;
+    constexpr std::size_t kFew = 4;  // the trace folder, open until the next job
+    const nlohmann::json slowTest = {
+        {{"on", "GetInformation"}, {"action", "delay"}, {"ms", 700}, {"times", 0}}};
+    // Only the first three can start before the drain; the others need not exist.
+    Fleet fleet(FleetOf({Device("fd-0.invalid"), Device("fd-1.invalid", {{"faults", slowTest}}),
+                         Device("fd-2.invalid", {{"faults", slowTest}})}),
+                ImageArgument());
+    ASSERT_TRUE(fleet.Sim().Started()) << fleet.Sim().StandardError();
+    LoadSmallImage();
+    std::vector<std::wstring> hosts;
+    for (int i = 0; i < kTargets; ++i) {
+        hosts.push_back(Wide("fd-" + std::to_string(i) + ".invalid"));
+    }
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(static_cast<int>(kAtATime)));
+    engine.UseOnly(hosts);
+    TempFolder traces;
+    const SDescriptors before = OpenDescriptors(traces.Path());
+    {
+        TracesTo tracing(traces.Path());
+        ASSERT_TRUE(engine.Controller().StartUpdate(L"update"));
+    }
+    ASSERT_TRUE(engine.WaitForProgress(L"fd-0.invalid", 100));
+    ASSERT_TRUE(engine.Settings().StopStartingDevices());
+    // Every device never started has ended by now; one or two still run.
+    ASSERT_EQ(Progress(hosts.back()), -20);
+    const SDescriptors drained = OpenDescriptors(traces.Path());
+    EXPECT_LE(drained.under, kAtATime);
+    EXPECT_LE(drained.all, before.all + kPerDevice * kAtATime + kFew);
+    ASSERT_TRUE(engine.WaitUntilIdle());
+    const SDescriptors ended = OpenDescriptors(traces.Path());
+    EXPECT_EQ(ended.under, 0u);
+    EXPECT_LE(ended.all, before.all + kFew);
+    ASSERT_TRUE(engine.Settings().SetDevicesAtATime(1));
+
+    std::size_t started = 0;
+    std::size_t tracedNotStarted = 0;
+    for (const std::wstring& host : hosts) {
+        const std::filesystem::path file = traces.Path() / (Narrow(host) + ".jsonl");
+        if (Progress(host) == -20) {
+            tracedNotStarted += std::filesystem::exists(file) ? 1 : 0;
+            continue;
+        }
+        ++started;
+        const std::vector<nlohmann::json> trace = TraceLines(file);
+        ASSERT_GE(trace.size(), 2u) << Narrow(host);
+        EXPECT_EQ(trace.front()["event"], "job");
+        EXPECT_EQ(trace.back()["event"], "end");
+        EXPECT_EQ(trace.back()["progress"], 100);
+    }
+    EXPECT_EQ(tracedNotStarted, 0u);
+    EXPECT_GE(started, kAtATime);
+    EXPECT_LE(started, kAtATime + 1);
+    EXPECT_EQ(static_cast<std::size_t>(
+                  std::distance(std::filesystem::directory_iterator(traces.Path()), {})),
+              started);
 }
 
 // A device that fails at part 8 leaves a trace that names the part and what it got, holds no

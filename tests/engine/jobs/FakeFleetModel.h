@@ -3,6 +3,7 @@
 // that the controller's machines can be driven deterministically and fast.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -98,17 +99,22 @@ public:
     }
     bool SetDeviceValue(const std::wstring& host, const std::wstring& key,
                         const std::wstring& value) override {
-        const std::lock_guard<std::recursive_mutex> guard(lock);
-        const auto device = values.find(host);
-        if (device == values.end()) {
-            return false;
+        {
+            const std::lock_guard<std::recursive_mutex> guard(lock);
+            const auto device = values.find(host);
+            if (device == values.end()) {
+                return false;
+            }
+            device->second[key] = value;
+            if (key == L"progress") {
+                progressHistory[host].push_back(value);
+            } else if (key == L"phase" &&
+                       (phaseHistory[host].empty() || phaseHistory[host].back() != value)) {
+                phaseHistory[host].push_back(value);
+            }
         }
-        device->second[key] = value;
-        if (key == L"progress") {
-            progressHistory[host].push_back(value);
-        } else if (key == L"phase" &&
-                   (phaseHistory[host].empty() || phaseHistory[host].back() != value)) {
-            phaseHistory[host].push_back(value);
+        if (afterSet) {
+            afterSet(host, key, value);  // the value is visible to every other thread by now
         }
         return true;
     }
@@ -138,6 +144,11 @@ public:
     }
     CStopSignal& JobStop() override { return jobStop; }
 
+    // Runs on the writing thread right after a value was stored, outside the lock; set it
+    // before a job starts.
+    std::function<void(const std::wstring& host, const std::wstring& key,
+                       const std::wstring& value)>
+        afterSet;
     std::recursive_mutex lock;
     std::vector<std::wstring> hosts;
     std::map<std::wstring, std::map<std::wstring, std::wstring>> values;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <semaphore>
 #include <string>
 #include <thread>
 
@@ -210,6 +211,76 @@ TEST_F(UpdateControllerTest, DowngradePolicies) {
 
     RunUpdate(L"update");
     EXPECT_EQ(model.GetDeviceValue(L"newer", L"progress"), L"100");
+}
+
+// Only an idle device is asked or skipped for newer firmware. One with an unfinished update is
+// resumed whatever version it reports, and a busy or unreachable one ends with its own result.
+TEST(UpdateControllerDowngrade, AppliesToIdleDevicesOnly) {
+    tv::InitializeProtocolLibraries();
+    for (const wchar_t* policy : {L"skip", L"inquiry"}) {
+        FakeFleetModel model;
+        model.AddCarriedImageParts();
+        FakeDevice& broken = model.Add(L"broken-7");
+        Broken(broken, L"7");
+        model.Add(L"self-updating").status = L"SelfUpdating";
+        Busy(model.Add(L"printing"), L"Print");
+        model.Add(L"gone").reachable = false;
+        for (const std::wstring& host : model.hosts) {
+            model.Device(host).version = L"Ver.4.00TC";
+            model.values[host][L"version"] = L"Ver.4.00TC";  // what an earlier test read
+        }
+        tv::CUpdateController controller(&model);
+        ASSERT_TRUE(controller.StartUpdate(policy));
+        ASSERT_TRUE(WaitForJobEnd(controller)) << Narrow(policy);  // nobody was asked
+        const std::map<std::wstring, std::wstring> expected = {{L"broken-7", L"100"},
+                                                               {L"self-updating", L"100"},
+                                                               {L"printing", L"-5"},
+                                                               {L"gone", L"-3"}};
+        for (const auto& [host, progress] : expected) {
+            const auto history = model.ProgressHistory(host);
+            EXPECT_EQ(history.back(), progress) << Narrow(host) << " " << Narrow(policy);
+            for (const wchar_t* question : {L"-15", L"-16"}) {
+                EXPECT_EQ(std::count(history.begin(), history.end(), question), 0)
+                    << Narrow(host) << " " << Narrow(policy);
+            }
+        }
+        EXPECT_EQ(model.ProgressHistory(L"broken-7")[1], L"50");  // resumed at part 6
+    }
+}
+
+// A host that answers in the very poll in which it first sees -15 is never refused: the runner
+// is held right after it has shown -15 until that host has answered, where the question used to
+// be shown but not yet open.
+TEST_F(UpdateControllerTest, AQuestionIsOpenOnceItShows) {
+    constexpr int kQuestions = 200;
+    model.AddCarriedImageParts();
+    for (int i = 0; i < kQuestions; ++i) {
+        model.Add(L"newer-" + std::to_wstring(i)).version = L"Ver.4";
+    }
+    std::binary_semaphore shown{0};
+    std::binary_semaphore tried{0};
+    model.afterSet = [&](const std::wstring&, const std::wstring& key, const std::wstring& value) {
+        if (key == L"progress" && value == L"-15") {
+            shown.release();
+            static_cast<void>(tried.try_acquire_for(std::chrono::seconds(5)));
+        }
+    };
+    ASSERT_TRUE(controller.StartUpdate(L"inquiry"));
+    int refused = 0;
+    for (int question = 0; question < kQuestions; ++question) {
+        ASSERT_TRUE(shown.try_acquire_for(std::chrono::seconds(20))) << question;
+        const bool accepted = controller.AnswerInquiry(L"skip");
+        tried.release();
+        if (!accepted) {
+            ++refused;  // a moment later the question opens; answer it so that the job ends
+            ASSERT_TRUE(Eventually([&] { return controller.AnswerInquiry(L"skip"); }));
+        }
+    }
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(refused, 0);
+    for (const std::wstring& host : model.hosts) {
+        EXPECT_EQ(model.GetDeviceValue(host, L"progress"), L"-16") << Narrow(host);
+    }
 }
 
 TEST_F(UpdateControllerTest, InquiryWaitsForOneAnswerPerDevice) {
@@ -559,6 +630,7 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     model.Add(L"busy").status = L"AnotherUpdating";
     model.Add(L"newer").version = L"Ver.4.00TC";
     model.Add(L"current").version = L"Ver.3.01TC";
+    model.Add(L"busy-switch").refusals[L"BackupSettingValue"] = L"AnotherApp:Print";
     model.Add(L"fails-1").refusals[L"BackupSettingValue"] = L"InvalidFile";
     model.Add(L"fine");
     model.Add(L"fails-2").refusals[L"WriteNewKernel"] = L"ModeNotChanged";
@@ -580,11 +652,14 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     EXPECT_EQ(settings.GetCountedFailures(), 2);  // hosts add these up over their jobs
 
     const std::map<std::wstring, std::wstring> expected = {
-        {L"unreachable", L"-3"}, {L"busy", L"-4"},     {L"newer", L"-16"},
-        {L"current", L"-2"},     {L"fails-1", L"-14"}, {L"fine", L"100"},
-        {L"fails-2", L"-14"},    {L"after-1", L"-20"}, {L"after-2", L"-20"}};
+        {L"unreachable", L"-3"}, {L"busy", L"-4"},     {L"newer", L"-16"}, {L"current", L"-2"},
+        {L"busy-switch", L"-5"}, {L"fails-1", L"-14"}, {L"fine", L"100"},  {L"fails-2", L"-14"},
+        {L"after-1", L"-20"},    {L"after-2", L"-20"}};
     for (const auto& [host, progress] : expected) {
         EXPECT_EQ(model.GetDeviceValue(host, L"progress"), progress) << Narrow(host);
+        const bool counted = host.starts_with(L"fails");
+        EXPECT_EQ(model.GetDeviceValue(host, L"failurecounted"), counted ? L"true" : L"")
+            << Narrow(host);
     }
     for (const wchar_t* host : {L"after-1", L"after-2"}) {
         EXPECT_TRUE(model.Requests(host).empty());
@@ -597,6 +672,72 @@ TEST(UpdateControllerStopRule, TheNthCountedFailureStopsDevicesFromStarting) {
     EXPECT_EQ(model.GetDeviceValue(L"after-1", L"progress"), L"-20");
     EXPECT_EQ(model.GetDeviceValue(L"after-2", L"progress"), L"-20");
     EXPECT_EQ(model.GetDeviceValue(L"fine", L"progress"), L"-2");  // rewritten before
+}
+
+// A busy refusal while the device is being switched into its update mode says nothing about
+// the image: it is not counted. Once the device is in its update mode every failure counts, and
+// the device's "failurecounted" says so until its next job starts.
+TEST(UpdateControllerStopRule, BusyCountsOnlyOnceTheDeviceIsInItsUpdateMode) {
+    tv::InitializeProtocolLibraries();
+    struct Case {
+        const wchar_t* host;
+        void (*script)(FakeDevice&);
+        const wchar_t* progress;
+        bool counted;
+    };
+    const Case cases[] = {
+        {L"busy-switch",
+         [](FakeDevice& d) { d.refusals[L"BackupSettingValue"] = L"AnotherApp:Print"; }, L"-5",
+         false},
+        {L"other-tool-switch",
+         [](FakeDevice& d) { d.refusals[L"BackupSettingValue"] = L"AnotherUpdating"; }, L"-4",
+         false},
+        {L"self-updating-switch",
+         [](FakeDevice& d) {
+             d.status = L"SelfUpdating";
+             d.refusals[L"BackupSettingValue"] = L"AnotherApp:WebConfig";
+         },
+         L"-7", false},
+        // Still inside the first change mode's row: its restart wait found the device busy.
+        {L"back-busy", [](FakeDevice& d) { d.statusAfterRestart = L"AnotherUpdating"; }, L"-4",
+         false},
+        {L"busy-test", [](FakeDevice& d) { d.status = L"AnotherUpdating"; }, L"-4", false},
+        {L"invalid-switch",
+         [](FakeDevice& d) { d.refusals[L"BackupSettingValue"] = L"InvalidFile"; }, L"-14", true},
+        {L"busy-rechange", [](FakeDevice& d) { d.refusals[L"ReChangeMode"] = L"AnotherUpdating"; },
+         L"-4", true},
+        {L"busy-part-8", [](FakeDevice& d) { d.refusals[L"WriteNewRootfs"] = L"AnotherApp:Print"; },
+         L"-5", true},
+        {L"resumed-busy",
+         [](FakeDevice& d) {
+             Broken(d, L"7");
+             d.refusals[L"ReChangeMode"] = L"AnotherApp:Print";
+         },
+         L"-5", true},
+        {L"fine", [](FakeDevice&) {}, L"100", false},
+    };
+    FakeFleetModel model;
+    model.AddCarriedImageParts();
+    int counted = 0;
+    for (const Case& c : cases) {
+        c.script(model.Add(c.host));
+        counted += c.counted ? 1 : 0;
+    }
+    tv::CUpdateController controller(&model);
+    ASSERT_TRUE(controller.StartUpdate(L"update"));
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    EXPECT_EQ(controller.Settings().GetCountedFailures(), counted);
+    for (const Case& c : cases) {
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"progress"), c.progress) << Narrow(c.host);
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"failurecounted"), c.counted ? L"true" : L"")
+            << Narrow(c.host);
+    }
+    // The next job, a test too, starts every target afresh.
+    ASSERT_TRUE(controller.StartCommunicationTest());
+    ASSERT_TRUE(WaitForJobEnd(controller));
+    for (const Case& c : cases) {
+        EXPECT_EQ(model.GetDeviceValue(c.host, L"failurecounted"), L"") << Narrow(c.host);
+    }
 }
 
 // With many devices at once the stop is still exact: once the limit is reached no runner takes
