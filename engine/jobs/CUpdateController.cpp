@@ -335,7 +335,10 @@ CUpdateController::EReach CUpdateController::UpdateDevice(const std::wstring& ho
         if (lastRow.empty()) {
             return EReach::NotBegun;
         }
-        return start == kFirstChangeModeRow && lastRow == kFirstChangeModeRow
+        // A device that accepted the first change mode is restarting into its update mode:
+        // whatever it reports after the restart is a failure of the update.
+        const bool restarted = model->GetDeviceValue(host, L"phase") == L"restart";
+        return start == kFirstChangeModeRow && lastRow == kFirstChangeModeRow && !restarted
                    ? EReach::SwitchingMode
                    : EReach::UpdateMode;
     };

@@ -72,8 +72,8 @@ private:
     // stop setting.
     enum class EReach {
         NotBegun,       // no row of the plan ran: nothing was asked of the device
-        SwitchingMode,  // the run began at row "1" and ended while it ran: the device was
-                        // being switched into its update mode and never reported it was in it
+        SwitchingMode,  // the run began at row "1" and ended while it ran, before the device
+                        // accepted the switch into its update mode (no restart wait began)
         UpdateMode,     // a later row ran, or the run resumed an unfinished update
     };
     // Runs the plan from start until the device ends, then confirms its new firmware; every

@@ -698,9 +698,10 @@ TEST(UpdateControllerStopRule, BusyCountsOnlyOnceTheDeviceIsInItsUpdateMode) {
              d.refusals[L"BackupSettingValue"] = L"AnotherApp:WebConfig";
          },
          L"-7", false},
-        // Still inside the first change mode's row: its restart wait found the device busy.
+        // It accepted the first change mode and restarted into its update mode: busy after
+        // that restart is a failure of the update.
         {L"back-busy", [](FakeDevice& d) { d.statusAfterRestart = L"AnotherUpdating"; }, L"-4",
-         false},
+         true},
         {L"busy-test", [](FakeDevice& d) { d.status = L"AnotherUpdating"; }, L"-4", false},
         {L"invalid-switch",
          [](FakeDevice& d) { d.refusals[L"BackupSettingValue"] = L"InvalidFile"; }, L"-14", true},
