@@ -196,7 +196,8 @@ bool CVortaFWUpdateToolUIApp::UnpackEngine() {
 
 const wchar_t* CVortaFWUpdateToolUIApp::CheckCarriedBlobs() {
     // The engine as written is what dlopen will load; the image is checked in the executable
-    // once here, so that every later ExtractAndLoadImage copies bytes known to be right.
+    // here, so that a damaged tool stops before any run, and each later copy of it for the
+    // engine is checked again as it is written (LoadCarriedImage).
     const struct {
         std::wstring_view type;
         int number;
@@ -298,13 +299,31 @@ bool CVortaFWUpdateToolUIApp::JobEnded() const {
     return settings == nullptr || settings->GetJobState() == EJobState::Idle;
 }
 
-bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {
+CVortaFWUpdateToolUIApp::EImageLoad CVortaFWUpdateToolUIApp::LoadCarriedImage(
+    const fs::path& path) {
+    m_strImageCopyFailure.clear();
     CCarriedFile image(kBlobTypeUpdateFile, kBlobUpdateImage);
-    if (!image.WriteTo(path)) {
-        return false;
+    // Start-up checked the image in the executable, but this copy may be made hours later, from
+    // a file that may have been altered since: the copy is checked too, from the very bytes it
+    // was written from, so that the engine never reads a file other than the one checked.
+    const std::string_view recorded = image.RecordedSha256();
+    if (recorded.empty() ? !image.WriteTo(path) : !image.WriteDigestedTo(path)) {
+        return EImageLoad::Refused;
+    }
+    if (!recorded.empty() && image.GetWrittenSha256() != recorded) {
+        m_strImageCopyFailure = "the copy of the update image written to " + path.string() +
+                                " is damaged (its SHA-256 is " + image.GetWrittenSha256() +
+                                ", the build recorded " + std::string(recorded) + ")";
+        image.DeleteWrittenFile();
+        return EImageLoad::CopyCorrupt;
     }
     CUpdateModelExport* model = Model();
-    return model != nullptr && model->LoadUpdateImage(PathText(path).c_str());
+    return model != nullptr && model->LoadUpdateImage(PathText(path).c_str()) ? EImageLoad::Loaded
+                                                                              : EImageLoad::Refused;
+}
+
+bool CVortaFWUpdateToolUIApp::ExtractAndLoadImage(const fs::path& path) {
+    return LoadCarriedImage(path) == EImageLoad::Loaded;
 }
 
 std::vector<std::wstring> Arguments(int argc, char** argv) {

@@ -52,9 +52,26 @@ public:
     // change is not refused for it; true before the engine is loaded.
     bool JobEnded() const;
 
-    // Writes the carried update image to path, lets the engine load it and deletes the file
-    // again before returning; the result of LoadUpdateImage.
+    enum class EImageLoad {
+        Loaded,  // the engine holds the image
+        // The copy could not be written (a full disk, say), the engine is not loaded, or
+        // LoadUpdateImage refused the file.
+        Refused,
+        // The copy's SHA-256, taken from exactly the bytes written as they were written, is not
+        // the one the build recorded: the bytes changed since start-up checked them (the
+        // executable's file altered or misread under the running tool). The engine was not
+        // asked; nothing should go to a device. ImageCopyFailure says what differed.
+        CopyCorrupt,
+    };
+    // Writes the carried update image to path (a new file, never over an existing one), checks
+    // the copy against the digest the build recorded (when one was recorded), lets the engine
+    // load it and deletes the file again before returning.
+    EImageLoad LoadCarriedImage(const std::filesystem::path& path);
+    // LoadCarriedImage(path) == Loaded, for callers that need no more.
     bool ExtractAndLoadImage(const std::filesystem::path& path);
+    // After LoadCarriedImage gave CopyCorrupt: one line for standard error naming the copy and
+    // both digests; empty otherwise.
+    const std::string& ImageCopyFailure() const { return m_strImageCopyFailure; }
 
     int ExitCode() const { return m_nExitCode; }
 
@@ -89,6 +106,7 @@ private:
     int m_nLanguageNumber = 0;
     bool m_bStringsLoaded = false;
     std::string m_strStartupFailure;  // what could not be prepared, for standard error
+    std::string m_strImageCopyFailure;
     std::unique_ptr<StopSignals> m_pStopSignals;
 
     WizardFn runWizard;

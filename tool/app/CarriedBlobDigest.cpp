@@ -52,9 +52,35 @@ private:
     bool ok = false;
 };
 
-// Digests length bytes of fd from offset on, or everything from offset to the end of the file
-// when length is unknown; false (error set) when the file ends early or cannot be read.
-bool DigestFile(int fd, off_t offset, std::optional<std::size_t> length, Sha256& sha, int& error) {
+// Writes the whole of size bytes to outFd; false (error set) when it could not.
+bool WriteAll(int outFd, const unsigned char* data, std::size_t size, int& error) {
+    while (size > 0) {
+        const ssize_t n = ::write(outFd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Digests a chunk and, when outFd is given, writes that same chunk on, so that the digest covers
+// exactly what reached the file.
+bool Pass(const unsigned char* chunk, std::size_t size, Sha256& sha, int outFd, int& error) {
+    sha.Update(chunk, size);
+    return outFd < 0 || WriteAll(outFd, chunk, size, error);
+}
+
+// Digests (and with outFd >= 0 also writes on) length bytes of fd from offset on, or everything
+// from offset to the end of the file when length is unknown; false (error set) when the file
+// ends early or cannot be read, or outFd cannot take the bytes.
+bool DigestFile(int fd, off_t offset, std::optional<std::size_t> length, Sha256& sha, int outFd,
+                int& error) {
     // Readahead in large steps: the executable may not be in the page cache yet.
     static_cast<void>(::posix_fadvise(fd, offset, 0, POSIX_FADV_SEQUENTIAL));
     const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
@@ -76,7 +102,9 @@ bool DigestFile(int fd, off_t offset, std::optional<std::size_t> length, Sha256&
             }
             break;
         }
-        sha.Update(buffer.get(), static_cast<std::size_t>(n));
+        if (!Pass(buffer.get(), static_cast<std::size_t>(n), sha, outFd, error)) {
+            return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
@@ -90,21 +118,49 @@ std::optional<std::string> Finish(Sha256& sha, int& error) {
     return hex;
 }
 
-}  // namespace
-
-std::optional<std::string> CarriedBytesSha256(std::span<const std::uint8_t> bytes, int& error) {
+// CarriedBytesSha256, and with outFd >= 0 CopyCarriedBytesSha256.
+std::optional<std::string> DigestCarried(std::span<const std::uint8_t> bytes, int outFd,
+                                         int& error) {
     Sha256 sha;
     off_t offset = 0;
     const int fd = OpenMappedFile(bytes, offset);
     if (fd >= 0) {
-        const bool read = DigestFile(fd, offset, bytes.size(), sha, error);
+        const bool passed = DigestFile(fd, offset, bytes.size(), sha, outFd, error);
         ::close(fd);
-        return read ? Finish(sha, error) : std::nullopt;
+        return passed ? Finish(sha, error) : std::nullopt;
     }
+    if (outFd < 0) {
+        for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
+            sha.Update(bytes.data() + at, std::min(kChunk, bytes.size() - at));
+        }
+        return Finish(sha, error);
+    }
+    // Each chunk is taken into a buffer of our own first: bytes that change in memory between
+    // being digested and being written would otherwise make the digest lie about the file.
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
     for (std::size_t at = 0; at < bytes.size(); at += kChunk) {
-        sha.Update(bytes.data() + at, std::min(kChunk, bytes.size() - at));
+        const std::size_t size = std::min(kChunk, bytes.size() - at);
+        std::copy_n(bytes.data() + at, size, buffer.get());
+        if (!Pass(buffer.get(), size, sha, outFd, error)) {
+            return std::nullopt;
+        }
     }
     return Finish(sha, error);
+}
+
+}  // namespace
+
+std::optional<std::string> CarriedBytesSha256(std::span<const std::uint8_t> bytes, int& error) {
+    return DigestCarried(bytes, -1, error);
+}
+
+std::optional<std::string> CopyCarriedBytesSha256(std::span<const std::uint8_t> bytes, int outFd,
+                                                  int& error) {
+    if (outFd < 0) {
+        error = EBADF;
+        return std::nullopt;
+    }
+    return DigestCarried(bytes, outFd, error);
 }
 
 std::optional<std::string> FileSha256(const std::filesystem::path& path, int& error) {
@@ -114,7 +170,7 @@ std::optional<std::string> FileSha256(const std::filesystem::path& path, int& er
         return std::nullopt;
     }
     Sha256 sha;
-    const bool read = DigestFile(fd, 0, std::nullopt, sha, error);
+    const bool read = DigestFile(fd, 0, std::nullopt, sha, -1, error);
     ::close(fd);
     return read ? Finish(sha, error) : std::nullopt;
 }

@@ -17,6 +17,16 @@ namespace talbo::tesk::vorta {
 // value (EIO when there is none), when the bytes could not be read or digested.
 std::optional<std::string> CarriedBytesSha256(std::span<const std::uint8_t> bytes, int& error);
 
+// Writes bytes to outFd from its current position on and returns the SHA-256 of exactly what
+// it wrote, taken in the same single pass: each chunk is read into a small buffer (from the file
+// the bytes are mapped from, as above, else copied from memory), digested there and written from
+// there. Bytes that change under the copy therefore show in the digest, and the file is never
+// read back; like the check above it leaves the peak memory alone. nullopt, with error set to an
+// errno value (ENOSPC when the file took nothing, EIO when there is none), when the bytes could
+// not be read, written or digested; outFd then holds part of them, and the caller deletes it.
+std::optional<std::string> CopyCarriedBytesSha256(std::span<const std::uint8_t> bytes, int outFd,
+                                                  int& error);
+
 // The digest of a file's whole content, read in chunks. nullopt, with error set to an errno
 // value (EIO when there is none), when the file cannot be read or digested.
 std::optional<std::string> FileSha256(const std::filesystem::path& path, int& error);

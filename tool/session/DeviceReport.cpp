@@ -1,5 +1,7 @@
 #include "tool/session/DeviceReport.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <array>
@@ -7,9 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "common/Utf8.h"
 
@@ -40,6 +42,54 @@ nlohmann::json OptionalTime(const std::optional<SDeviceReport::TimePoint>& time)
 
 std::string CsvOptionalTime(const std::optional<SDeviceReport::TimePoint>& time) {
     return time ? Rfc3339Utc(*time) : std::string();
+}
+
+// Creates the file the report is written to before it is renamed over path: a new file in
+// path's folder (so that the rename stays on one file system), never one that exists and never
+// through a symbolic link, which someone who can write to the folder may have planted at a name
+// they guessed. The first name tried is "<path>.tmp<pid>"; when something is in the way, a few
+// names with a random part follow. Returns the descriptor (temporary set) or -1 (error set).
+int CreateReportTemporary(const std::filesystem::path& path, std::filesystem::path& temporary,
+                          int& error) {
+    constexpr unsigned kAttempts = 8;
+    for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+        temporary = path;
+        temporary += ".tmp" + std::to_string(::getpid());
+        if (attempt > 0) {
+            unsigned suffix = attempt;  // still a new name when no random bytes can be had
+            if (::getrandom(&suffix, sizeof suffix, 0) != static_cast<ssize_t>(sizeof suffix)) {
+                suffix = attempt;
+            }
+            temporary += "-" + std::to_string(suffix);
+        }
+        // The mode an ordinary new file gets: the report is meant to be read and passed on.
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return fd;
+        }
+        error = errno;
+        if (error != EEXIST && error != ELOOP) {
+            break;
+        }
+    }
+    return -1;
+}
+
+// Writes all of text to fd; false (error set) when it could not.
+bool WriteWhole(int fd, std::string_view text, int& error) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 }  // namespace
@@ -151,28 +201,28 @@ std::string CsvReport(const std::vector<SDeviceReport>& devices) {
 bool WriteCsvReport(const std::filesystem::path& path, const std::vector<SDeviceReport>& devices,
                     int& error) {
     const std::string csv = CsvReport(devices);
-    std::filesystem::path temporary = path;
-    temporary += ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-        out.flush();
-        if (!out) {
-            error = errno != 0 ? errno : EIO;
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code renamed;
-    std::filesystem::rename(temporary, path, renamed);
-    if (renamed) {
-        error = renamed.value();
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
+    std::filesystem::path temporary;
+    const int fd = CreateReportTemporary(path, temporary, error);
+    if (fd < 0) {
         return false;
     }
-    return true;
+    bool ok = WriteWhole(fd, csv, error);
+    if (ok && ::fsync(fd) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+    }
+    return ok;
 }
 
 std::wstring TerminalSafe(std::wstring_view text) {

@@ -1,13 +1,21 @@
 #include "tool/app/CCarriedFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/IniFile.h"
 #include "tool/app/CFilePath.h"
+#include "tool/app/CVortaFWUpdateToolUIApp.h"
 #include "tool/app/CarriedBlobs.h"
 
 namespace tv = talbo::tesk::vorta;
@@ -23,6 +31,21 @@ protected:
     void TearDown() override {
         tv::SetCarriedBlobTable({});
         fs::remove_all(dir);
+        for (const auto& [page, size] : mappings) {
+            ::munmap(page, size);
+        }
+    }
+
+    // "abc" at the start of a page of a new file, mapped as the executable's blobs are.
+    std::span<const std::uint8_t> MapAbc(const fs::path& path) {
+        std::string content(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), 'x');
+        talbo::tesk::vorta::common::ReplaceFileAtomically(path, content.replace(0, 3, "abc"));
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        void* page = ::mmap(nullptr, content.size(), PROT_READ, MAP_SHARED, fd, 0);
+        ::close(fd);
+        EXPECT_NE(page, MAP_FAILED);
+        mappings.emplace_back(page, content.size());
+        return {static_cast<const std::uint8_t*>(page), 3};
     }
 
     static constexpr std::array<std::uint8_t, 4> payload{1, 2, 3, 0xFF};
@@ -31,6 +54,7 @@ protected:
         {L"LANGUAGE", 141, {}},
     }};
     fs::path dir;
+    std::vector<std::pair<void*, std::size_t>> mappings;
 };
 
 TEST_F(CarriedFileTest, WritesAPrivateFileAndDeletesItWhenDestroyed) {
@@ -62,6 +86,51 @@ TEST_F(CarriedFileTest, RefusesMissingOrEmptyBlobsExistingFilesAndLinks) {
     EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(planted));
     EXPECT_FALSE(tv::CCarriedFile(L"LANGUAGE", 140).WriteTo(dir / "link"));
     EXPECT_EQ(*talbo::tesk::vorta::common::ReadWholeFile(planted), "keep");
+}
+
+// SHA-256 of "abc" (FIPS 180-2, appendix B.1) and of one million "a" (B.3).
+constexpr std::string_view kAbc =
+    "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr std::string_view kMillionA =
+    "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+
+// The digest is of exactly the bytes written, one chunk or many, from memory or from the file
+// the bytes are mapped from.
+TEST_F(CarriedFileTest, DigestedCopyHoldsTheBlobAndItsDigest) {
+    const std::vector<std::uint8_t> millionA(1000000, 'a');
+    const struct {
+        std::span<const std::uint8_t> bytes;
+        std::string_view sha256;
+    } cases[] = {{millionA, kMillionA}, {MapAbc(dir / "mapped"), kAbc}};
+    for (const auto& c : cases) {
+        const std::array<tv::CarriedBlob, 1> table{{{L"UPDATE_FILE", 138, c.bytes}}};
+        tv::SetCarriedBlobTable(table);
+        tv::CCarriedFile file(L"UPDATE_FILE", 138);
+        ASSERT_TRUE(file.WriteDigestedTo(dir / "image"));
+        EXPECT_EQ(file.GetWrittenSha256(), c.sha256);
+        EXPECT_TRUE(*talbo::tesk::vorta::common::ReadWholeFile(dir / "image") ==
+                    std::string(c.bytes.begin(), c.bytes.end()));
+    }
+}
+
+// The image the engine is given is checked as it is copied: when the tool's file changed under
+// its mapping after start-up, the copy is deleted, never offered to the engine, and told apart
+// from an image the engine refused.
+TEST_F(CarriedFileTest, ImageCopyThatDiffersFromTheRecordedDigestIsNeverLoaded) {
+    const std::array<tv::CarriedBlob, 1> table{{{L"UPDATE_FILE", 138, MapAbc(dir / "tool"), kAbc}}};
+    tv::SetCarriedBlobTable(table);
+    using EImageLoad = tv::CVortaFWUpdateToolUIApp::EImageLoad;
+    tv::CVortaFWUpdateToolUIApp app;  // no engine loaded: an intact copy goes no further
+    const fs::path copy = dir / "updateImage";
+    EXPECT_EQ(app.LoadCarriedImage(copy), EImageLoad::Refused);
+
+    const int fd = ::open((dir / "tool").c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, "d", 1, 2), 1);
+    ::close(fd);
+    EXPECT_EQ(app.LoadCarriedImage(copy), EImageLoad::CopyCorrupt);
+    EXPECT_FALSE(fs::exists(copy));
+    EXPECT_NE(app.ImageCopyFailure().find(kAbc), std::string::npos);
+    EXPECT_FALSE(app.ExtractAndLoadImage(copy));
 }
 
 TEST(ResultLogPath, BesideTheExecutableOrUnderTheStateFolder) {

@@ -1,11 +1,15 @@
 // The rollout's rules that need no device: the one classification table, wave sizes, the stop
-// rule's limit, and the reports' escaping of what devices say.
+// rule's limit, the reports' escaping of what devices say, and how a report file is written.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <string>
 
+#include "common/IniFile.h"
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/session/DeviceReport.h"
@@ -139,4 +143,37 @@ TEST(Rollout, ReportsKeepWhatDevicesSayFromActing) {
               "test_attempts\r\n"
               "d-1.invalid,'=cmd,Ver.3.00TC,Ver.3.01TC,0,100,Success,2,2025-12-10T09:56:12.345Z,,"
               "3\r\n");
+}
+
+// A symbolic link planted where the report's temporary file goes, or at the report's own name,
+// never lets the report overwrite the file it points to.
+TEST(Rollout, CsvReportIsNeverWrittenThroughALink) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("vorta-report-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    tv::SDeviceReport device;
+    device.host = L"d-1.invalid";
+    const std::string csv = tv::CsvReport({device});
+    const fs::path report = dir / "floor3.csv";
+    const fs::path victim = dir / "victim";
+    const struct {
+        const char* name;
+        fs::path link;
+    } cases[] = {
+        {"at the temporary name", fs::path(report.string() + ".tmp" + std::to_string(::getpid()))},
+        {"at the report's name", report},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(report);
+        ASSERT_TRUE(tv::common::ReplaceFileAtomically(victim, "keep"));
+        fs::create_symlink(victim, c.link);
+        int error = 0;
+        ASSERT_TRUE(tv::WriteCsvReport(report, {device}, error)) << std::strerror(error);
+        EXPECT_EQ(*tv::common::ReadWholeFile(victim), "keep");
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(report)));
+        EXPECT_EQ(*tv::common::ReadWholeFile(report), csv);
+        fs::remove(c.link);
+    }
+    fs::remove_all(dir);
 }
