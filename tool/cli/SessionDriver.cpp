@@ -9,6 +9,7 @@
 #include "tool/app/CFilePath.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
+#include "tool/app/ExitCodes.h"
 #include "tool/cli/CConsoleStatus.h"
 #include "tool/cli/StopSignals.h"
 #include "tool/session/CRunSession.h"
@@ -58,14 +59,22 @@ bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleSt
             if (hooks.loadingImage) {
                 hooks.loadingImage();
             }
-            const bool loaded =
-                app.ExtractAndLoadImage(CFilePath::GetInstance().GetPath(L"updateImage"));
+            using EImageLoad = CVortaFWUpdateToolUIApp::EImageLoad;
+            const EImageLoad load =
+                app.LoadCarriedImage(CFilePath::GetInstance().GetPath(L"updateImage"));
             if (caught + TakeStopSignals(app) > 0) {
                 // Caught while the image loaded: no device has been sent anything yet.
                 session.Interrupt(InterruptedOutcome());
                 return false;
             }
-            session.ImageLoaded(loaded);
+            if (load == EImageLoad::CopyCorrupt) {
+                // What would reach the devices is not what the build carried: nobody gets it.
+                status.Notice(L"VortaFWUpdateTool: " + common::BytesToWide(app.ImageCopyFailure()));
+                session.ImageUnusable(
+                    {kExitStartupFailed, CUIStringTable::GetInstance().GetText(L"STR-311")});
+            } else {
+                session.ImageLoaded(load == EImageLoad::Loaded);
+            }
         }
         if (caught > 0 && !session.IsDone()) {
             // A rewrite under way drains on the first signal; before one, or on the second,

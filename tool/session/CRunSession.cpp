@@ -543,16 +543,23 @@ void CRunSession::EndNotStarted() {
 }
 
 void CRunSession::ImageLoaded(bool loaded) {
+    if (!loaded) {
+        ImageUnusable({kExitTestFailed, L"the update image could not be loaded"});
+        return;
+    }
     if (stage != EStage::NeedsImage) {
         return;
     }
-    imageLoaded = loaded;
-    if (!loaded) {
-        EndRemaining({kExitTestFailed, L"the update image could not be loaded"}, 0);
-        Finish();
+    imageLoaded = true;
+    Advance();
+}
+
+void CRunSession::ImageUnusable(const SRunOutcome& outcome) {
+    if (stage != EStage::NeedsImage) {
         return;
     }
-    Advance();
+    EndRemaining(outcome, 0);
+    Finish();
 }
 
 void CRunSession::ForecastWaves() {

@@ -117,8 +117,12 @@ public:
     // One round: reads the devices' progress, ends those that ended, starts the next job when
     // its time has come.
     void Poll();
-    // The answer to the stage NeedsImage.
+    // The answer to the stage NeedsImage: loaded, or refused (every device then ends with
+    // kExitTestFailed, none contacted beyond its test).
     void ImageLoaded(bool loaded);
+    // The answer to the stage NeedsImage when the image must not go to any device: every
+    // device ends with this outcome.
+    void ImageUnusable(const SRunOutcome& outcome);
     // Stops starting devices: the running job is drained (the engine starts no further
     // device of it), no later wave or busy retest starts, the devices in progress finish and
     // the session then ends by itself, every device never started ending "not started" (class
