@@ -89,7 +89,9 @@ protected:
               {{"host", "b-broken-newer.invalid"},
                {"firmware", "Ver.3.02TC"},
                {"status", "Broken"},
-               {"progress", "7"}}}}};
+               {"progress", "7"}},
+              // Named in several spellings in one list.
+              {{"host", "dup.invalid"}}}}};
         // A fleet for rollouts: good devices, devices whose rewrite fails once it has begun
         // (a failure that counts), and one that prints for its first two tests.
         const nlohmann::json refusesPart3 = {
@@ -626,6 +628,13 @@ TEST_F(ToolCommandLine, BatchEndsEveryDeviceAsItsOwnRunWould) {
          {{"b-newer-2.invalid", {0, kSuccess}}, {"b-idle-2.invalid", {0, kSuccess}}},
          0,
          kSuccess},
+        {"a list as an editor saved it: byte order mark, blanks, a line of blanks",
+         {},
+         "\xEF\xBB\xBF b-same.invalid\t\r\n \t \r\nb-newer.invalid  \r\n",
+         {{"b-same.invalid", {1, "Success - no need to rewrite"}},
+          {"b-newer.invalid", {2, "Version Down - didn't rewrite"}}},
+         2,
+         "Version Down - didn't rewrite"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -658,7 +667,11 @@ TEST_F(ToolCommandLine, RefusedBatchDoesNothing) {
         std::string says;
     } cases[] = {
         {{ListArgument("bad.txt", "b-idle.invalid\r\n\r\nb idle\r\nb-same.invalid\r\n")},
-         "bad.txt line 3 is not a host name"},
+         "bad.txt line 3: \"b idle\" is not a host name"},
+        // The HTTP library would send it to 127.0.0.8.
+        {{ListArgument("octal.txt", "b-idle.invalid\n\n 127.0.0.010\nb-same.invalid\n"), "-j3"},
+         "octal.txt line 3: 127.0.0.010 has a part with a leading zero, which is read as octal "
+         "(127.0.0.8); write the address in plain decimal, as in 127.0.0.10; nothing was done"},
         {{ListArgument("empty.txt", "\n\n")}, "names no device"},
         {{"@" + (folder.Path() / "missing.txt").string()}, "cannot read the device list"},
         {{good, "-j0"}, "invalid \"-j0\""},
@@ -678,6 +691,33 @@ TEST_F(ToolCommandLine, RefusedBatchDoesNothing) {
     }
     EXPECT_FALSE(HasLog());
     EXPECT_TRUE(sim->Requests("b-idle.invalid").empty());
+}
+
+// Spellings that differ in letter case or a trailing dot name one device: the batch keeps the
+// first, says which lines it drops, and the device enters its update mode once, even with
+// room for all three at a time.
+TEST_F(ToolCommandLine, BatchRegistersOneDeviceUnderItsFirstSpelling) {
+    EXPECT_EQ(Run({"-j3", ListArgument("hosts.txt", "dup.invalid\nDUP.INVALID\ndup.invalid.\n")}),
+              Status(0))
+        << StandardError();
+    const std::string said = StandardError();
+    for (const std::string& notice :
+         {std::string("hosts.txt line 2: DUP.INVALID names the same device as line 1 "
+                      "(dup.invalid); dropped\n"),
+          std::string("hosts.txt line 3: dup.invalid. names the same device as line 1 "
+                      "(dup.invalid); dropped\n")}) {
+        EXPECT_NE(said.find(notice), std::string::npos) << said;
+    }
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 3) << said;  // and the log's path
+    EXPECT_EQ(TakeDeviceLines(), (DeviceLines{{"dup.invalid", {0, kSuccess}}}));
+    EXPECT_EQ(Narrow(LastRecordValue(L"dup.invalid")), "0 " + kSuccess);
+    std::size_t entered = 0;
+    for (const auto& request : sim->Requests()) {
+        EXPECT_EQ(TextOf(request, "device"), "dup.invalid") << request;  // no other spelling
+        entered += TextOf(request, "request") == "ChangeMode" &&
+                   TextOf(request, "part") == "BackupSettingValue";
+    }
+    EXPECT_EQ(entered, 1U);
 }
 
 // A signal during the tests ends the batch at once; during the rewrite the first one drains and

@@ -1,6 +1,7 @@
 // The device list file: one host name per line, a single bad line rejects the whole file, and
-// the reader names that line.
+// the reader names that line; the tool's forgiving reading of the same file.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -64,5 +65,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(names == expected.names, "the names are the file's non-empty lines");
     Require(tv::ReadDeviceList(path).badLine == expected.badLine,
             "a refused file is refused for its first bad line");
+
+    // The tool's reading for operators: only names the tool can take, each on a later line than
+    // the one before, and a refused file says why. Where the engine's reading takes a file of
+    // such names, the tool's reading takes the same names.
+    const tv::OperatorDeviceList forgiving = tv::ReadOperatorDeviceList(path);
+    std::size_t previousLine = 0;
+    for (const tv::NumberedName& entry : forgiving.names) {
+        Require(!tv::HostNameProblem(entry.name) && entry.line > previousLine,
+                "every name the tool reads can be taken, in line order");
+        previousLine = entry.line;
+    }
+    Require((forgiving.badLine == 0) == forgiving.problem.empty(), "a refused file says why");
+    const bool takeable = std::none_of(names.begin(), names.end(), [](const std::wstring& name) {
+        return tv::HostNameProblem(name).has_value();
+    });
+    if (takeable && expected.badLine == 0) {
+        std::vector<std::wstring> read;
+        for (const tv::NumberedName& entry : forgiving.names) {
+            read.push_back(entry.name);
+        }
+        Require(read == names, "the tool reads what the engine reads");
+    }
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "tool/cli/CBatchRun.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "common/DeviceListFile.h"
+#include "common/HostName.h"
 #include "common/Utf8.h"
 #include "engine/interface/CUpdateModelExport.h"
 #include "engine/interface/CUpdateSettingsExport.h"
@@ -39,6 +41,26 @@ void SayOnStandardError(const std::string& text) {
     Put(stderr, "VortaFWUpdateTool: " + text + "\n");
 }
 
+// The list's names with every later spelling of a device already named left out, each with a
+// notice that names both lines: one device must never be rewritten by two workers at once.
+std::vector<std::wstring> FirstSpellings(const std::string& listName,
+                                         const std::vector<common::NumberedName>& names) {
+    std::vector<std::wstring> kept;
+    std::unordered_map<std::wstring, const common::NumberedName*> firstByKey;
+    for (const common::NumberedName& entry : names) {
+        const auto [first, added] = firstByKey.try_emplace(common::HostKey(entry.name), &entry);
+        if (added) {
+            kept.push_back(entry.name);
+            continue;
+        }
+        SayOnStandardError(listName + " line " + std::to_string(entry.line) + ": " +
+                           Narrow(entry.name) + " names the same device as line " +
+                           std::to_string(first->second->line) + " (" +
+                           Narrow(first->second->name) + "); dropped");
+    }
+    return kept;
+}
+
 }  // namespace
 
 std::wstring RolloutStoppedText(int failures) {
@@ -59,22 +81,22 @@ CBatchRun::CBatchRun(std::wstring listFile, std::wstring policy, int devicesAtAT
 
 bool CBatchRun::Prepare(CVortaFWUpdateToolUIApp& app) {
     const std::string listName = Narrow(m_strListFile);
-    const common::DeviceList list = common::ReadDeviceList(listName);
+    const common::OperatorDeviceList list = common::ReadOperatorDeviceList(listName);
     if (list.readError != 0) {
         SayOnStandardError("cannot read the device list " + listName + " (" +
                            std::strerror(list.readError) + "); nothing was done");
         return false;
     }
     if (list.badLine != 0) {
-        SayOnStandardError(listName + " line " + std::to_string(list.badLine) +
-                           " is not a host name (1 to 254 of the letters, digits, \".\" and "
-                           "\"-\"); nothing was done");
+        SayOnStandardError(listName + " line " + std::to_string(list.badLine) + ": " +
+                           Narrow(list.problem) + "; nothing was done");
         return false;
     }
     if (list.names.empty()) {
         SayOnStandardError("the device list " + listName + " names no device; nothing was done");
         return false;
     }
+    const std::vector<std::wstring> hosts = FirstSpellings(listName, list.names);
     CUpdateSettingsExport* settings = app.Settings();
     if (m_nDevicesAtATime > 0 &&
         (settings == nullptr || !settings->SetDevicesAtATime(m_nDevicesAtATime))) {
@@ -83,9 +105,12 @@ bool CBatchRun::Prepare(CVortaFWUpdateToolUIApp& app) {
         return false;
     }
     CUpdateModelExport* model = app.Model();
-    if (!model->ImportDeviceList(m_strListFile.c_str())) {
-        SayOnStandardError("the engine refused the device list " + listName + "; nothing was done");
-        return false;
+    for (const std::wstring& host : hosts) {
+        if (!model->AddDevice(host.c_str())) {
+            SayOnStandardError("the engine refused the device " + Narrow(host) + " of " + listName +
+                               "; nothing was done");
+            return false;
+        }
     }
     for (CHostNameIterator it = model->GetHostNameIterator(); it.Current() != nullptr; it.Next()) {
         m_hosts.emplace_back(it.Current());

@@ -23,9 +23,12 @@ class CVortaFWUpdateToolUIApp;
 // with its text, or the stop when the stop rule fired, and one key per device), writes the CSV
 // report when asked, names the log file in a last line on standard error
 // ("VortaFWUpdateTool: result log: PATH") and returns that code. A dry run writes no log.
-// A list the engine's import refuses, or a devices-at-a-time value the engine refuses, ends the
-// run with kExitTestFailed and one line on standard error, before any device is contacted and
-// without a log record. Stop signals act as for one device (SessionDriver).
+// The list is read as ReadOperatorDeviceList reads it (byte order mark, blanks, numeric
+// spellings). A list it refuses, or a devices-at-a-time value the engine refuses, ends the run
+// with kExitTestFailed and one line on standard error (naming the line and why), before any
+// device is contacted and without a log record. A later spelling of a device the list has
+// already named (HostKey) is dropped with a notice on standard error naming both lines. Stop
+// signals act as for one device (SessionDriver).
 class CBatchRun {
 public:
     // devicesAtATime 0 leaves the engine's setting. The device lines go to out (not owned).

@@ -4,12 +4,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
 #include <mutex>
 
+#include "common/IniDocument.h"
 #include "common/IniFile.h"
 
 namespace talbo::tesk::vorta {
@@ -77,11 +79,15 @@ std::filesystem::path CResultLog::LockPath(const std::filesystem::path& logPath)
 }
 
 CResultLog::ExtraKeys CResultLog::WithImageDigest(std::string_view sha256Hex, ExtraKeys extra) {
-    if (!sha256Hex.empty()) {
-        extra.insert(extra.begin(), {std::wstring(kImageDigestKey),
-                                     std::wstring(sha256Hex.begin(), sha256Hex.end())});
-    }
+    extra.imageDigest.assign(sha256Hex.begin(), sha256Hex.end());
     return extra;
+}
+
+std::wstring CResultLog::DeviceKey(const std::wstring& host) {
+    const bool taken = std::any_of(
+        kRunKeys.begin(), kRunKeys.end(),
+        [&host](std::wstring_view key) { return common::EqualsAsciiNoCase(host, key); });
+    return taken ? host + L"." : host;
 }
 
 void CResultLog::Write(const std::filesystem::path& logPath, int resultCode,
@@ -113,8 +119,15 @@ void CResultLog::WriteDated(const std::filesystem::path& logPath, int resultCode
     doc.Set(kLastPos, L"DATE", today);
     doc.Set(kLastPos, L"NO", digits);
     const std::wstring section = today + L"-" + digits;
-    ExtraKeys pairs = {{L"Result", std::to_wstring(resultCode)}, {L"Detail", detail}};
-    pairs.insert(pairs.end(), extra.begin(), extra.end());
+    std::vector<std::pair<std::wstring, std::wstring>> pairs = {
+        {std::wstring(kResultKey), std::to_wstring(resultCode)},
+        {std::wstring(kDetailKey), detail}};
+    if (!extra.imageDigest.empty()) {
+        pairs.emplace_back(kImageDigestKey, extra.imageDigest);
+    }
+    for (const auto& [host, value] : extra) {
+        pairs.emplace_back(DeviceKey(host), value);
+    }
     doc.ReplaceSection(section, pairs);
     file->Save();
 }

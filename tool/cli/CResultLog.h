@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,17 +15,36 @@ namespace talbo::tesk::vorta {
 // lock file beside the log, around the whole read-modify-replace, so no record is lost.
 class CResultLog {
 public:
-    // Keys after "Result" and "Detail" in a run's section, in this order (a batch's devices).
-    using ExtraKeys = std::vector<std::pair<std::wstring, std::wstring>>;
-
+    // The run's result code and its text.
+    static constexpr std::wstring_view kResultKey = L"Result";
+    static constexpr std::wstring_view kDetailKey = L"Detail";
     // The key that names the SHA-256 of the update image a run carried (64 lowercase
     // hexadecimal digits, CarriedImageSha256()).
     static constexpr std::wstring_view kImageDigestKey = L"ImageSHA256";
-    // extra with kImageDigestKey = sha256Hex put first, before a batch's device keys, for the
-    // record of a run that rewrote or tried to rewrite devices:
+    // The keys a run's section holds for the run itself: its code, its text and the image's
+    // digest.
+    static constexpr std::array<std::wstring_view, 3> kRunKeys = {kResultKey, kDetailKey,
+                                                                  kImageDigestKey};
+
+    // Keys after "Result" and "Detail" in a run's section: the image's digest when one is set
+    // (WithImageDigest), then one key per device of a batch (host name, "code text") in the
+    // order added. A device named like one of kRunKeys (ASCII case ignored, as the log's reader
+    // matches keys) is written with one trailing dot added, which names the same device, so
+    // that it never hides the run's own key.
+    struct ExtraKeys : std::vector<std::pair<std::wstring, std::wstring>> {
+        using vector::vector;
+        std::wstring imageDigest;  // empty: the record has no digest key
+    };
+
+    // extra with the digest set, for the record of a run that rewrote or tried to rewrite
+    // devices:
     //     Write(log, code, detail, WithImageDigest(CarriedImageSha256(), deviceKeys));
     // An empty digest (none recorded) adds no key, so records never carry an empty one.
     static ExtraKeys WithImageDigest(std::string_view sha256Hex, ExtraKeys extra = {});
+
+    // The key a device's line gets in a run's section: the host name, with a dot added when it
+    // would take one of kRunKeys.
+    static std::wstring DeviceKey(const std::wstring& host);
 
     // Appends one run record dated today (local time). A section whose number comes round
     // again is replaced as a whole, so no key of the older run stays in it.

@@ -6,13 +6,17 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/DeviceListFile.h"
+#include "common/HostName.h"
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
 #include "tool/wizard/CVortaFWUpdateToolUIDlg.h"
 #include "tool/wizard/DeviceListReport.h"
+#include "tool/wizard/DeviceNaming.h"
 #include "tool/wizard/DeviceProgress.h"
 #include "tool/wizard/DeviceRows.h"
 #include "tool/wizard/FileDialogFilter.h"
@@ -149,13 +153,29 @@ bool CDeviceSelectPage::OnSetActive() {
 
 void CDeviceSelectPage::OnAddDevice() {
     UpdateData(true);
-    tv::CUpdateModelExport* model = Frame().Engine().Model();
-    if (model != nullptr && model->AddDevice(ToWString(m_strDeviceName).c_str())) {
-        RefreshDeviceList();
-        Frame().NextButton().setEnabled(true);
-    } else {
-        ShowWizardMessage(this, L"MSG-100", QMessageBox::Critical);
+    const std::wstring name = ToWString(m_strDeviceName);
+    if (const std::optional<QString> numeric = NumericSpellingText(name)) {
+        ShowWizardMessage(this, *numeric, QMessageBox::Critical);
+        return;
     }
+    tv::CUpdateModelExport* model = Frame().Engine().Model();
+    if (model == nullptr || !tv::common::IsValidHostName(name)) {
+        ShowWizardMessage(this, L"MSG-100", QMessageBox::Critical);
+        return;
+    }
+    CDeviceSpellings spellings(*model);
+    const std::wstring* known = spellings.Find(name);
+    if (known != nullptr && *known != name) {
+        ShowWizardMessage(this, UIText(L"STR-330").arg(m_strDeviceName, ToQString(*known)),
+                          QMessageBox::Warning);
+        return;
+    }
+    if (known == nullptr && !spellings.Register(name)) {
+        ShowWizardMessage(this, L"MSG-100", QMessageBox::Critical);
+        return;
+    }
+    RefreshDeviceList();
+    Frame().NextButton().setEnabled(true);
 }
 
 void CDeviceSelectPage::OnBrowseDeviceList() {
@@ -170,15 +190,34 @@ void CDeviceSelectPage::OnBrowseDeviceList() {
         return;
     }
     m_strImportFile = dialog.selectedFiles().constFirst();
+    const tv::common::OperatorDeviceList list =
+        tv::common::ReadOperatorDeviceList(QFile::encodeName(m_strImportFile).toStdString());
     tv::CUpdateModelExport* model = Frame().Engine().Model();
-    if (model != nullptr && model->ImportDeviceList(ToWString(m_strImportFile).c_str())) {
-        RefreshDeviceList();
-        m_list.FitColumnsToContents();
-        Frame().NextButton().setEnabled(true);
-        UpdateData(false);
-    } else {
+    if (model == nullptr || !list.Accepted()) {
+        // A file refused for a numeric spelling says where and why; any other as ever.
+        const std::optional<QString> numeric =
+            list.badLine != 0 ? NumericSpellingText(list.badName) : std::nullopt;
+        ShowWizardMessage(this,
+                          numeric ? UIText(L"STR-335").arg(QString::number(list.badLine), *numeric)
+                                  : UIText(L"MSG-101"),
+                          QMessageBox::Critical);
+        UpdateData(true);
+        return;
+    }
+    QStringList dropped;
+    if (!RegisterListNames(*model, list.names, dropped)) {
+        RefreshDeviceList();  // the rows show whatever the engine took before it refused
+        Frame().NextButton().setEnabled(m_list.RowCount() > 0);
         ShowWizardMessage(this, L"MSG-101", QMessageBox::Critical);
         UpdateData(true);
+        return;
+    }
+    RefreshDeviceList();
+    m_list.FitColumnsToContents();
+    Frame().NextButton().setEnabled(true);
+    UpdateData(false);
+    if (!dropped.isEmpty()) {
+        ShowWizardMessage(this, DroppedNamesText(dropped), QMessageBox::Warning);
     }
 }
 

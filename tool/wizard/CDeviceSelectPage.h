@@ -16,7 +16,8 @@
 // boxes, and the access test: a run session of the checked devices' communication test (kind
 // TestOnly), which the engine runs on its worker while the session is polled. Each running row
 // shows the test's progress, and its result as soon as its device ends, whatever the rows
-// before it do.
+// before it do. Names are taken as DeviceNaming.h says: list files read as the tool reads them
+// for operators, numeric spellings refused with the reason, one device under one name.
 class CDeviceSelectPage : public CWizardPage {
     Q_OBJECT
 

@@ -64,30 +64,39 @@ TEST_F(ResultLogTest, WrapsAfter999AndOverwritesThatDaysFirstRecord) {
 }
 
 // A batch's section: Result and Detail first, then the image's digest, then one key per device
-// in the order given. A device whose name only differs in case from an earlier key keeps its
-// own line, and the run's Result is never replaced by it.
+// in the order given. A device named like one of the run's own keys (in any letter case, as
+// the reader matches keys) gets its key with a trailing dot, which names the same device, so
+// that it neither hides the run's key nor is hidden by it.
 TEST_F(ResultLogTest, BatchSectionHasAKeyPerDevice) {
     const std::string digest(64, 'e');
     tv::CResultLog::WriteDated(path, -200, L"Failed to rewrite - printing.", L"2013/05/21",
                                tv::CResultLog::WithImageDigest(
                                    digest, {{L"device-1", L"0 Success"},
                                             {L"printer-2", L"-200 Failed to rewrite - printing."},
-                                            {L"result", L"1 Success - no need to rewrite"}}));
+                                            {L"result", L"1 Success - no need to rewrite"},
+                                            {L"DETAIL", L"0 Success"},
+                                            {L"imagesha256", L"-100 Failed to communicate."}}));
     EXPECT_EQ(Value(L"2013/05/21-000", L"Result"), L"-200");
     EXPECT_EQ(Value(L"2013/05/21-000", L"Detail"), L"Failed to rewrite - printing.");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"ImageSHA256"), std::wstring(64, L'e'));
     EXPECT_EQ(Value(L"2013/05/21-000", L"device-1"), L"0 Success");
     EXPECT_EQ(Value(L"2013/05/21-000", L"printer-2"), L"-200 Failed to rewrite - printing.");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"result."), L"1 Success - no need to rewrite");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"DETAIL."), L"0 Success");
+    EXPECT_EQ(Value(L"2013/05/21-000", L"imagesha256."), L"-100 Failed to communicate.");
     const auto text = vc::ReadWholeFile(path);
     ASSERT_TRUE(text);
-    EXPECT_NE(text->find("result=1 Success - no need to rewrite\r\n"), std::string::npos);
     EXPECT_NE(text->find("Detail=Failed to rewrite - printing.\r\nImageSHA256=" + digest +
                          "\r\ndevice-1=0 Success\r\n"),
               std::string::npos)
         << *text;
-    // Without a recorded digest a record has no such key rather than an empty one.
-    tv::CResultLog::WriteDated(path, 0, L"Success", L"2013/05/21",
-                               tv::CResultLog::WithImageDigest({}));
+    // Without a recorded digest a record has no such key rather than an empty one, and a
+    // device of that name still does not pass for one.
+    tv::CResultLog::WriteDated(
+        path, 0, L"Success", L"2013/05/21",
+        tv::CResultLog::WithImageDigest({}, {{L"ImageSHA256", L"0 Success"}}));
     EXPECT_EQ(Value(L"2013/05/21-001", L"ImageSHA256"), L"<none>");
+    EXPECT_EQ(Value(L"2013/05/21-001", L"ImageSHA256."), L"0 Success");
 }
 
 TEST_F(ResultLogTest, ConcurrentWritersNeverLoseARecord) {

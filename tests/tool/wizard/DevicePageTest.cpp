@@ -49,31 +49,66 @@ TEST_F(DevicePageTest, AddedDeviceGetsOneCheckedRowAndEnablesNext) {
     EXPECT_TRUE(answerer.messages.empty());
 }
 
-TEST_F(DevicePageTest, NamesDifferingOnlyInCaseAreTwoDevicesAndTwoRows) {
-    // The engine keys devices by the exact name; one row each keeps rows and devices aligned.
+// One device, one name: a spelling that differs only in letter case or a trailing dot names a
+// device already in the list, and a second registration would let a job rewrite it twice.
+TEST_F(DevicePageTest, NamesDifferingOnlyInCaseOrATrailingDotAreOneDevice) {
     AddDevice(QStringLiteral("Dev.example"));
-    AddDevice(QStringLiteral("dev.example"));
-    AddDevice(QStringLiteral("third.example"));
-    ASSERT_EQ(List().RowCount(), 3);
-    EXPECT_EQ(List().Text(1, 0), QStringLiteral("dev.example"));
-    EXPECT_EQ(List().Text(2, 0), QStringLiteral("third.example"));
-}
-
-TEST_F(DevicePageTest, RefusedNamesShowInvalidDeviceNameAndKeepTheEntry) {
-    for (const QString& name :
-         {QStringLiteral("bad_name"), QStringLiteral("has blank"), QString()}) {
+    for (const QString& name : {QStringLiteral("dev.example"), QStringLiteral("DEV.EXAMPLE.")}) {
         SCOPED_TRACE(name.toStdString());
         answerer.Answer(QMessageBox::Ok);
         AddDevice(name);
         ASSERT_FALSE(answerer.messages.empty());
+        EXPECT_EQ(answerer.messages.back().text,
+                  name + QStringLiteral(" names the same device as Dev.example, which is already "
+                                        "in the list. It was not added again."));
+        EXPECT_EQ(answerer.messages.back().icon, QMessageBox::Warning);
+    }
+    AddDevice(QStringLiteral("third.example"));
+    ASSERT_EQ(List().RowCount(), 2);
+    EXPECT_EQ(List().Text(0, 0), QStringLiteral("Dev.example"));
+    EXPECT_EQ(List().Text(1, 0), QStringLiteral("third.example"));
+    EXPECT_EQ(engine.model.devices.size(), 2U);
+    EXPECT_EQ(answerer.messages.size(), 2U);
+}
+
+// Names the tool cannot take: the character rule as ever, and an address the HTTP library
+// would read as another number than it shows, with what it reads and what to write instead.
+TEST_F(DevicePageTest, RefusedNamesShowWhyAndKeepTheEntry) {
+    const QString invalid = QStringLiteral("Invalid device name\nInput correct device name.");
+    const struct {
+        QString name;
+        QString says;
+    } cases[] = {
+        {QStringLiteral("bad_name"), invalid},
+        {QStringLiteral("has blank"), invalid},
+        {QString(), invalid},
+        {QStringLiteral("127.0.0.010"),
+         QStringLiteral("127.0.0.010 has a part with a leading zero, which is read as octal "
+                        "(127.0.0.8). Write the address in plain decimal, as in 127.0.0.10.")},
+        {QStringLiteral("0x7f.0.0.1"),
+         QStringLiteral("0x7f.0.0.1 has a hexadecimal part, which is read as 127.0.0.1. Write the "
+                        "address in plain decimal, as in 127.0.0.1.")},
+        {QStringLiteral("127.1."),
+         QStringLiteral("127.1. has fewer than four parts, which are read as 127.0.0.1. Write the "
+                        "address in plain decimal, as in 127.0.0.1.")},
+        {QStringLiteral("2130706433"),
+         QStringLiteral("2130706433 is a single number, which is read as 127.0.0.1. Write the "
+                        "address in plain decimal, as in 127.0.0.1.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        answerer.Answer(QMessageBox::Ok);
+        AddDevice(c.name);
+        ASSERT_FALSE(answerer.messages.empty());
         const SeenMessage& seen = answerer.messages.back();
-        EXPECT_EQ(seen.text, QStringLiteral("Invalid device name\nInput correct device name."));
+        EXPECT_EQ(seen.text, c.says);
         EXPECT_EQ(seen.icon, QMessageBox::Critical);
         EXPECT_EQ(seen.buttons, QMessageBox::Ok);
         EXPECT_EQ(seen.caption, Text(L"FSTR-0000"));
-        EXPECT_EQ(DevicePage().NameEntry().text(), name);
+        EXPECT_EQ(DevicePage().NameEntry().text(), c.name);
     }
     EXPECT_EQ(List().RowCount(), 0);
+    EXPECT_TRUE(engine.model.devices.empty());
     EXPECT_FALSE(Dlg().NextButton().isEnabled());
 }
 
@@ -103,11 +138,18 @@ TEST_F(DevicePageTest, RefusedListFileShowsInvalidFileAndKeepsThePathShownBefore
     Click(DevicePage().BrowseButton());
     ASSERT_EQ(DevicePage().FileEntry().text(), good);
 
+    const QString invalid = QStringLiteral("Invalid file.\nSelect the correct file.");
     const struct {
         const char* name;
         const char* content;
-    } refused[] = {{"bad-line.txt", "c.example\nbad name\nd.example\n"},
-                   {"empty-lines.txt", "\r\n\r\n\n"}};
+        QString says;
+    } refused[] = {
+        {"bad-line.txt", "c.example\nbad name\nd.example\n", invalid},
+        {"empty-lines.txt", "\r\n \r\n\t\n", invalid},
+        {"octal.txt", "c.example\n\n 127.0.0.010 \nbad name\n",
+         QStringLiteral("Line 3 of the file: 127.0.0.010 has a part with a leading zero, which is "
+                        "read as octal (127.0.0.8). Write the address in plain decimal, as in "
+                        "127.0.0.10.\nThe file was not imported.")}};
     for (const auto& file : refused) {
         SCOPED_TRACE(file.name);
         answerer.ChooseFile(ListFile(file.name, file.content));
@@ -115,12 +157,48 @@ TEST_F(DevicePageTest, RefusedListFileShowsInvalidFileAndKeepsThePathShownBefore
         const std::size_t before = answerer.messages.size();
         Click(DevicePage().BrowseButton());
         ASSERT_EQ(answerer.messages.size(), before + 1);
-        EXPECT_EQ(answerer.messages.back().text,
-                  QStringLiteral("Invalid file.\nSelect the correct file."));
+        EXPECT_EQ(answerer.messages.back().text, file.says);
         EXPECT_EQ(answerer.messages.back().icon, QMessageBox::Critical);
         EXPECT_EQ(DevicePage().FileEntry().text(), good);
         EXPECT_EQ(List().RowCount(), 1);
     }
+}
+
+// A list as editors and spreadsheets write it (byte order mark, blanks, lines of blanks) is
+// taken; a name for a device already in the list under another spelling, on an earlier line
+// or before the import, is left out and named by its line; an exact repeat is left out quietly.
+TEST_F(DevicePageTest, ImportForgivesBomAndBlanksAndAddsEachDeviceOnce) {
+    AddDevice(QStringLiteral("dup.invalid"));
+    answerer.ChooseFile(ListFile("edited.txt",
+                                 "\xEF\xBB\xBF a.example \r\nDUP.INVALID\t\r\n\r\n"
+                                 "  \t \r\nA.EXAMPLE.\r\na.example\r\nb.example"));
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().BrowseButton());
+    EXPECT_EQ(ShownHosts(List()), (QStringList{"dup.invalid", "a.example", "b.example"}));
+    ASSERT_EQ(answerer.messages.size(), 1U);
+    EXPECT_EQ(answerer.messages[0].text,
+              QStringLiteral("These names were not added: each names a device already in the "
+                             "list under another spelling.\n"
+                             "Line 2: DUP.INVALID (the same device as dup.invalid)\n"
+                             "Line 5: A.EXAMPLE. (the same device as a.example)"));
+    EXPECT_EQ(answerer.messages[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(Dlg().NextButton().isEnabled());
+
+    // A long list of them shows its first ten lines and how many more there are.
+    std::string again;
+    for (int i = 0; i < 12; ++i) {
+        again += i % 2 == 0 ? "B.EXAMPLE\n" : "b.example.\n";
+    }
+    answerer.ChooseFile(ListFile("again.txt", again));
+    answerer.Answer(QMessageBox::Ok);
+    Click(DevicePage().BrowseButton());
+    ASSERT_EQ(answerer.messages.size(), 2U);
+    const QStringList lines = answerer.messages[1].text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines[10], QStringLiteral("Line 10: b.example. (the same device as b.example)"));
+    EXPECT_EQ(lines[11], QStringLiteral("... and 2 more."));
+    EXPECT_EQ(List().RowCount(), 3);
+    EXPECT_EQ(engine.model.devices.size(), 3U);
 }
 
 TEST_F(DevicePageTest, CancelledFileDialogChangesNothing) {
