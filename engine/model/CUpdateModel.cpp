@@ -395,9 +395,16 @@ void CUpdateModel::RegisterHostNames(const std::vector<std::wstring>& names) {
         added.push_back(std::move(device));
     }
     // Room first, so that nothing below can fail halfway: merging moves nodes into buckets that
-    // exist already.
-    devices.reserve(devices.size() + added.size());
-    devicesByName.reserve(devicesByName.size() + addedByName.size());
+    // exist already. The room grows geometrically: hosts that register one name at a time
+    // (10,000 AddDevice calls) would otherwise copy the table at every call.
+    const std::size_t count = devices.size() + added.size();
+    if (count > devices.capacity()) {
+        devices.reserve(std::max(count, 2 * devices.capacity()));
+    }
+    if (static_cast<float>(count) >
+        static_cast<float>(devicesByName.bucket_count()) * devicesByName.max_load_factor()) {
+        devicesByName.reserve(std::max(count, 2 * devicesByName.size()));
+    }
     devicesByName.merge(addedByName);
     for (auto& device : added) {
         devices.push_back(std::move(device));

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "common/HostName.h"
 #include "common/Utf8.h"
 #include "engine/interface/ResultCodes.h"
 #include "tool/app/CFilePath.h"
@@ -125,6 +126,8 @@ void CCommandLine::ParseSingle(const std::vector<std::wstring_view>& tokens) {
     }
     if (m_strHostName.empty()) {
         m_strArgumentError = L"no host name given (see --help)";
+    } else if (const std::optional<std::wstring> problem = common::HostNameProblem(m_strHostName)) {
+        m_strArgumentError = *problem;  // a name the engine would refuse, or reach elsewhere
     }
 }
 
@@ -220,8 +223,7 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     } else {
         // A host name the engine refuses, or a test it cannot start: nothing was done.
         if (!app.Model()->AddDevice(m_strHostName.c_str())) {
-            SayRefused(L"\"" + m_strHostName +
-                       L"\" is not a host name (1 to 254 of the letters, digits, \".\" and \"-\")");
+            SayRefused(L"the engine refused the host name \"" + m_strHostName + L"\"");
             return kExitTestFailed;
         }
         if (!session.Start({m_strHostName})) {

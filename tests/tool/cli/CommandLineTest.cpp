@@ -39,9 +39,10 @@ TEST(CommandLine, SingleDeviceTakesItsArgumentsAsGiven) {
         {{L"device-1"}, L"skip", L"device-1", nullptr},
         {{L"-d", L"device-1"}, L"update", L"device-1", nullptr},
         {{L"device-1", L"-d"}, L"update", L"device-1", nullptr},
-        // A blank inside an argument stays there: the engine refuses that name later.
-        {{L"device 1"}, L"skip", L"device 1", nullptr},
-        {{L"a\tb"}, L"skip", L"a\tb", nullptr},
+        // A blank inside an argument stays there, and makes no host name.
+        {{L"device 1"}, L"skip", L"device 1", L"is not a host name"},
+        {{L"a\tb"}, L"skip", L"a\tb", L"is not a host name"},
+        {{L"127.0.0.010"}, L"skip", L"127.0.0.010", L"127.0.0.8"},  // octal to the HTTP library
         {{L"-D"}, L"skip", L"-D", nullptr},  // the option is lower case only
         {{L"-d"}, L"update", L"", L"no host name"},
         {{L""}, L"skip", L"", L"no host name"},
