@@ -277,19 +277,7 @@ void CUpdateController::UpdateOneDevice(const std::wstring& target,
                 return;
             }
         }
-        const EReach reach = UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner));
-        const int progress = ReadLeadingInt(model->GetDeviceValue(target, L"progress"));
-        // A device that failed once its rewrite began says something about the image or the
-        // network. One refused before it, or refused as busy while it was still being switched
-        // into its update mode, says nothing (it may be free a little later), and a stopped job
-        // ends its devices itself.
-        const bool busyBeforeUpdateMode = reach == EReach::SwitchingMode && IsBusyResult(progress);
-        if (reach != EReach::NotBegun && !busyBeforeUpdateMode && !Stopping() &&
-            !IsSuccess(progress)) {
-            // The flag first: a host that reads the count finds every counted device flagged.
-            model->SetDeviceValue(target, L"failurecounted", L"true");
-            frame.CountFailure();
-        }
+        static_cast<void>(UpdateDevice(target, startName, confirmation, UpdateStatesOf(runner)));
     } catch (...) {
         // Whatever broke, the device must not be left looking as if it were running.
         ReportUpdateProgress(kResultOtherError, target);
@@ -372,15 +360,36 @@ CUpdateController::EReach CUpdateController::UpdateDevice(const std::wstring& ho
             return reach();
         }
     }
-    ReportEnd(name, host);
-    return reach();
+    const EReach reached = reach();
+    const std::wstring end = EndName(name);
+    // Counted before the end shows: a host that sees the device's final progress finds the
+    // flag already there.
+    CountIfFailure(host, reached, end);
+    ReportUpdateProgress(end, host);
+    return reached;
 }
 
-void CUpdateController::ReportEnd(const std::wstring& name, const std::wstring& host) {
+void CUpdateController::CountIfFailure(const std::wstring& host, EReach reach,
+                                       const std::wstring& endName) {
+    // A device that failed once its rewrite began says something about the image or the
+    // network. One refused before it, or refused as busy while it was still being switched
+    // into its update mode, says nothing (it may be free a little later).
+    const std::optional<EResultCode> code = ResultCodeOf(endName);
+    const bool busyBeforeUpdateMode =
+        reach == EReach::SwitchingMode && code && IsBusyResult(ToInt(*code));
+    if (reach == EReach::NotBegun || busyBeforeUpdateMode) {
+        return;
+    }
+    // The flag first: a host that reads the count finds every counted device flagged.
+    model->SetDeviceValue(host, L"failurecounted", L"true");
+    frame.CountFailure();
+}
+
+std::wstring CUpdateController::EndName(const std::wstring& name) {
     const std::optional<EResultCode> code = ResultCodeOf(name);
     const bool isFailure = code && ToInt(*code) < 0 && *code != EResultCode::DowngradeInquiry &&
                            *code != EResultCode::UpdateSkip;
-    ReportUpdateProgress(isFailure ? name : std::wstring(kResultOtherError), host);
+    return isFailure ? name : std::wstring(kResultOtherError);
 }
 
 std::wstring CUpdateController::ResolveDowngrade(const std::wstring& host) {

@@ -80,9 +80,12 @@ private:
     // way out but the stop signal writes 100 or a negative code to the device's progress.
     EReach UpdateDevice(const std::wstring& host, const std::wstring& start,
                         CVersionConfirmation& confirmation, CStateTable& plan);
-    // The code for a name that ends a device's run outside the plan: the result's own code for
-    // a failure, "OtherError"'s for anything else.
-    void ReportEnd(const std::wstring& name, const std::wstring& host);
+    // The result a name that ends a device's run outside the plan reports: the name itself for
+    // a failure, "OtherError" for anything else.
+    static std::wstring EndName(const std::wstring& name);
+    // Counts the device's failure towards the stop setting, and flags it ("failurecounted"),
+    // unless its rewrite had not begun or it refused as busy before its update mode.
+    void CountIfFailure(const std::wstring& host, EReach reach, const std::wstring& endName);
     // The policy's decision, or the host's answer to the inquiry; empty when the job is being
     // stopped while it waits.
     std::wstring ResolveDowngrade(const std::wstring& host);

@@ -69,6 +69,7 @@ protected:
               {{"host", "b-printing.invalid"}, {"faults", printsAtPart8}},
               {{"host", "b-midway.invalid"}, {"faults", slowAtPart3}},
               {{"host", "b-midway-2.invalid"}, {"faults", slowAtPart3}},
+              {{"host", "b-midway-3.invalid"}, {"faults", slowAtPart3}},
               // Refuses its update mode while it prints: busy, never a failure.
               {{"host", "b-prints-at-change.invalid"},
                {"faults",
@@ -141,6 +142,10 @@ protected:
                                 : ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (out >= 0) {
                 ::dup2(out, STDOUT_FILENO);
+            }
+            if (closeInputAndOutput) {
+                ::close(STDIN_FILENO);
+                ::close(STDOUT_FILENO);
             }
             std::vector<char*> argv;
             for (const std::string& part : launcher) {
@@ -276,6 +281,8 @@ protected:
     std::map<std::string, std::string> environment;
     // When set, the write end of a pipe the next started tools write their output to.
     int outputPipe = -1;
+    // The next started tools run with standard input and output closed (a cron job, a daemon).
+    bool closeInputAndOutput = false;
     TempFolder folder;
     fs::path tool;
     fs::path tmp;
@@ -1037,6 +1044,7 @@ TEST_F(ToolCommandLine, OneStopSignalDrainsTheRolloutAndTheRunEndsByItself) {
         std::vector<std::string> options;
         std::vector<std::string> started;
         std::vector<std::string> untouched;
+        int times = 1;
     } cases[] = {
         {SIGINT,
          {"--waves", "1,50%", "-j1"},
@@ -1046,6 +1054,8 @@ TEST_F(ToolCommandLine, OneStopSignalDrainsTheRolloutAndTheRunEndsByItself) {
          {"-j2"},
          {"cl-midway.invalid", "b-midway-2.invalid"},
          {"r-ok-4.invalid", "r-ok-5.invalid"}},
+        // A closed terminal: the shell and the kernel each send SIGHUP. One stop, not two.
+        {SIGHUP, {"-j1"}, {"b-midway-3.invalid"}, {"r-ok-11.invalid"}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::strsignal(c.signal));
@@ -1063,7 +1073,9 @@ TEST_F(ToolCommandLine, OneStopSignalDrainsTheRolloutAndTheRunEndsByItself) {
                 return HasRequest(host, "ChangeMode", 2);
             });
         })) << StandardError();
-        ::kill(run, c.signal);
+        for (int i = 0; i < c.times; ++i) {
+            ::kill(run, c.signal);
+        }
         EXPECT_EQ(Finish(run), Status(-200));
         const DeviceLines lines = TakeDeviceLines();
         EXPECT_EQ(lines.size(), c.started.size() + c.untouched.size());
@@ -1106,6 +1118,15 @@ TEST_F(ToolCommandLine, AClosedOutputEndsNoRun) {
     for (const std::string& host : hosts) {
         EXPECT_TRUE(HasRequest(host, "Update", 11)) << host;
         EXPECT_EQ(Narrow(LastRecordValue(vc::DecodeUtf8(host).value())), "0 Success") << host;
+    }
+    // Standard input and output closed from the start: the device lines go nowhere, and never
+    // into the tool's own stop-signal pipe.
+    closeInputAndOutput = true;
+    const std::vector<std::string> more = {"r-ok-12.invalid", "r-ok-13.invalid"};
+    EXPECT_EQ(Run({ListArgument("closed.txt", more[0] + "\n" + more[1] + "\n"), "-j2"}), Status(0))
+        << StandardError();
+    for (const std::string& host : more) {
+        EXPECT_TRUE(HasRequest(host, "Update", 11)) << host;
     }
 }
 

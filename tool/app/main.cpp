@@ -2,6 +2,10 @@
 // --help and --version texts.
 #include <QApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +48,17 @@ int PrintAndEnd(const std::string& text) {
 
 int main(int argc, char** argv) {
     namespace tv = talbo::tesk::vorta;
+    // A closed standard stream would hand its number to the next file opened, which would then
+    // take the tool's output or input (a started script, a pipe, the result log).
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (null >= 0 && null != fd) {
+                ::dup2(null, fd);
+                ::close(null);
+            }
+        }
+    }
     // A reader that goes away (| head, a killed tee) must never end a run between two firmware
     // parts: writes to a closed output fail with EPIPE instead, and every writer drops them.
     static_cast<void>(std::signal(SIGPIPE, SIG_IGN));

@@ -205,7 +205,7 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         summary.stopReason = RolloutStoppedText(session.FailureLimitOf());
     } else if (interrupted) {
         summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-301");
-    } else if (session.Draining()) {
+    } else if (session.Draining() && session.LeftDevicesNotStarted()) {
         summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-323");
     }
     if (status.Enabled()) {
@@ -215,7 +215,7 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         Put(m_pOut, SummaryJsonLine(summary) + "\n");
     }
     WriteRequestedReport(session, m_options.reportFile);
-    if (session.StoppedByRule() || session.Draining()) {
+    if (!summary.stopReason.empty()) {
         SayOnStandardError(Narrow(summary.stopReason));
     }
     if (m_options.dryRun) {
@@ -232,7 +232,7 @@ int CBatchRun::Finish(CConsoleStatus& status, bool interrupted) {
         keys.emplace_back(device.report.host,
                           std::to_wstring(device.report.outcome) + L" " + device.report.result);
     }
-    if (session.StoppedByRule() || (session.Draining() && !interrupted)) {
+    if (session.StoppedByRule() || (!interrupted && !summary.stopReason.empty())) {
         detail = summary.stopReason;
     }
     const std::filesystem::path log = CFilePath::GetInstance().GetPath(L"log");

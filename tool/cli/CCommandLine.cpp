@@ -256,7 +256,7 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
         summary.stopped = summary.stopped || !finished;
         if (!finished) {
             summary.stopReason = report.result;
-        } else if (session.Draining()) {
+        } else if (session.Draining() && session.LeftDevicesNotStarted()) {
             summary.stopReason = CUIStringTable::GetInstance().GetText(L"STR-323");
         }
         PutLine(SummaryJsonLine(summary) + "\n");
@@ -267,9 +267,8 @@ int CCommandLine::RunSingle(CVortaFWUpdateToolUIApp& app) {
     }
     // A rewrite's record names the image it sent, so a field report identifies the firmware.
     CResultLog::Write(log, code, report.result,
-                      session.ImageSent() && finished
-                          ? CResultLog::WithImageDigest(CarriedImageSha256())
-                          : CResultLog::ExtraKeys());
+                      session.ImageSent() ? CResultLog::WithImageDigest(CarriedImageSha256())
+                                          : CResultLog::ExtraKeys());
     return code;
 }
 

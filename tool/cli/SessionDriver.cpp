@@ -54,6 +54,19 @@ bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleSt
     StopSignals* signals = app.Signals();
     int caught = 0;
     for (;;) {
+        // Signals first: a poll may start the next wave, which a stop must never let happen.
+        if (caught > 0 && !session.IsDone()) {
+            // A rewrite under way drains on the first signal; before one, or on the second,
+            // the run ends now.
+            const bool rewriting = session.ImageSent() || session.IsRewriting();
+            if (!rewriting || caught >= 2) {
+                session.Interrupt(InterruptedOutcome());
+                return false;
+            }
+            if (!session.Draining()) {
+                status.Notice(DrainNotice(session.Drain()));
+            }
+        }
         session.Poll();
         if (session.Stage() == CRunSession::EStage::NeedsImage) {
             if (hooks.loadingImage) {
@@ -74,18 +87,6 @@ bool DriveSession(CRunSession& session, CVortaFWUpdateToolUIApp& app, CConsoleSt
                     {kExitStartupFailed, CUIStringTable::GetInstance().GetText(L"STR-311")});
             } else {
                 session.ImageLoaded(load == EImageLoad::Loaded);
-            }
-        }
-        if (caught > 0 && !session.IsDone()) {
-            // A rewrite under way drains on the first signal; before one, or on the second,
-            // the run ends now.
-            const bool rewriting = session.ImageSent() || session.IsRewriting();
-            if (!rewriting || caught >= 2) {
-                session.Interrupt(InterruptedOutcome());
-                return false;
-            }
-            if (!session.Draining()) {
-                status.Notice(DrainNotice(session.Drain()));
             }
         }
         if (hooks.polled) {

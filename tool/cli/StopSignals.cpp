@@ -15,11 +15,11 @@ namespace {
 std::atomic<int> g_writeFd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
     const int savedErrno = errno;
     const int fd = g_writeFd.load();
     if (fd >= 0) {
-        const char byte = 1;
+        const auto byte = static_cast<char>(signal);
         // A full pipe already holds more signals than anyone counts; the byte may be dropped.
         (void)!::write(fd, &byte, 1);
     }
@@ -31,6 +31,23 @@ void OnStopSignal(int) {
 StopSignals::StopSignals() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    // With a standard stream closed the pipe would take its number, and the tool's own output
+    // would arrive as signals.
+    for (int& fd : fds) {
+        if (fd <= STDERR_FILENO) {
+            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            ::close(fd);
+            fd = moved;
+        }
+    }
+    if (fds[0] < 0 || fds[1] < 0) {
+        for (const int fd : fds) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
         return;
     }
     m_nReadFd = fds[0];
@@ -66,7 +83,13 @@ int StopSignals::Take() {
     for (;;) {
         const ssize_t n = ::read(m_nReadFd, buffer, sizeof buffer);
         if (n > 0) {
-            count += static_cast<int>(n);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == static_cast<char>(SIGHUP) && m_nCounted > 0) {
+                    continue;  // a hangup never escalates a stop under way
+                }
+                ++m_nCounted;
+                ++count;
+            }
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {

@@ -180,6 +180,7 @@ bool CRunSession::StartTest(const std::vector<std::size_t>& indexes) {
     running = indexes;
     for (const std::size_t index : indexes) {
         SDevice& device = devices[index];
+        device.inJob = true;
         ++device.report.testAttempts;
         if (!device.report.start) {
             device.report.start = SystemClock::now();
@@ -211,6 +212,7 @@ void CRunSession::PollTest() {
     std::erase_if(running, [this](std::size_t index) {
         SDevice& device = devices[index];
         const int progress = engine.model->GetProgress(device.report.host.c_str());
+        device.inJob = !HasEnded(progress);
         if (IsSuccess(progress)) {
             device.busyWaiting = false;
             TestPassed(device);
@@ -253,6 +255,11 @@ void CRunSession::TestPassed(SDevice& device) {
 void CRunSession::TestFailed(SDevice& device, int progress) {
     device.lastProgress = progress;
     if (IsBusyResult(progress) && RetriesBusy() && ScheduleRetry(device)) {
+        return;
+    }
+    if (IsBusyResult(progress) && options.dryRun && options.retryBusyMinutes > 0) {
+        // A real run would wait for it: the forecast's wave sizes count it, as the run's would.
+        device.busyWaiting = true;
         return;
     }
     device.busyWaiting = false;
@@ -470,13 +477,7 @@ void CRunSession::PollRewrite() {
         });
         if (countedFailures >= failureLimit && cut) {
             stoppedByRule = true;
-            for (SDevice& device : devices) {
-                if (!device.ended && device.busyWaiting) {
-                    End(device, ClassifyEnd(EEndPhase::Test, device.lastProgress),
-                        device.lastProgress);
-                }
-            }
-            EndNotStarted();
+            EndNotStarted();  // busy ones waiting for a retest too: none was started
             Finish();
             return;
         }
@@ -503,13 +504,23 @@ void CRunSession::EndedInRewrite(SDevice& device, int progress) {
     End(device, ClassifyEnd(EEndPhase::Rewrite, progress), progress);
 }
 
+bool CRunSession::LeftDevicesNotStarted() const {
+    return std::any_of(devices.begin(), devices.end(), [](const SDevice& device) {
+        return device.ended && device.report.resultCode == ToInt(EResultCode::NotStarted);
+    });
+}
+
 int CRunSession::DevicesInProgress() const {
-    if (stage != EStage::Rewriting && stage != EStage::Testing) {
-        return 0;
-    }
-    return static_cast<int>(std::count_if(running.begin(), running.end(), [this](std::size_t i) {
-        const SDevice& device = devices[i];
-        return !device.ended && !HasEnded(engine.model->GetProgress(device.report.host.c_str()));
+    // Read from the devices, not the running list: a drain may come from a question asked in
+    // the middle of a poll that is changing that list.
+    return static_cast<int>(std::count_if(devices.begin(), devices.end(), [this](const SDevice& d) {
+        if (d.ended || !d.inJob) {
+            return false;
+        }
+        // Started: the engine has given it a step; a target it has not reached has none.
+        const int progress = engine.model->GetProgress(d.report.host.c_str());
+        return (progress > 0 && !HasEnded(progress)) ||
+               !ValueOf(engine.model, d.report.host, L"phase").empty();
     }));
 }
 
@@ -586,7 +597,15 @@ void CRunSession::ForecastWaves() {
 void CRunSession::EndDryRun() {
     ForecastWaves();
     for (SDevice& device : devices) {
-        if (!device.ended) {
+        if (device.ended) {
+            continue;
+        }
+        if (device.busyWaiting) {
+            SRunOutcome outcome = ClassifyEnd(EEndPhase::Test, device.lastProgress);
+            outcome.detail += L" (busy now: a run would test it again for up to " +
+                              std::to_wstring(options.retryBusyMinutes) + L" minutes)";
+            End(device, std::move(outcome), device.lastProgress);
+        } else {
             End(device, {kExitRewritten, PlanText(device.plan)}, device.lastProgress);
         }
     }
@@ -673,6 +692,9 @@ SRunSummary CRunSession::Summary() const {
             case kExitTestFailed:
                 ++summary.testFailed;
                 break;
+            case kExitStartupFailed:
+                ++summary.startupFailed;
+                break;
             default:
                 ++summary.rewriteFailed;
                 break;
@@ -680,7 +702,7 @@ SRunSummary CRunSession::Summary() const {
     }
     summary.wavesPlanned = options.dryRun || wavesPlanned ? WavesPlanned() : 0;
     summary.wavesRun = wavesRun;
-    summary.stopped = stoppedByRule || draining;
+    summary.stopped = stoppedByRule || (draining && LeftDevicesNotStarted());
     summary.elapsedSeconds = std::chrono::duration<double>(SteadyClock::now() - started).count();
     summary.toolVersion = common::BytesToWide(ToolVersion());
     summary.imageVersion = imageVersion;

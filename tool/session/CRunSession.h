@@ -86,7 +86,7 @@ public:
         std::chrono::steady_clock::time_point retryAt;
         std::optional<std::chrono::steady_clock::time_point> retryUntil;
         int sentInWave = 0;          // the wave of the update job it is in or was last in; 0: none
-        bool inJob = false;          // a target of the running update job
+        bool inJob = false;          // a target of the running job (test or update), not ended
         bool tried = false;          // its rewrite really ran: rewritten, or a counted failure
         bool asked = false;          // its downgrade question went to the front end in this job
         std::optional<bool> answer;  // the front end's answer, until the engine accepts it
@@ -147,6 +147,8 @@ public:
     bool Draining() const { return draining; }
     // Devices of the running job that the engine has started and not yet ended.
     int DevicesInProgress() const;
+    // Some device ended "not started" (a drain or the stop rule left it untouched).
+    bool LeftDevicesNotStarted() const;
     int CountedFailures() const { return countedFailures; }
     int FailureLimitOf() const { return failureLimit; }
     int WavesPlanned() const { return static_cast<int>(waveSizes.size()); }

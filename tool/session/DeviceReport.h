@@ -43,6 +43,7 @@ struct SRunSummary {
     int newerSkipped = 0;
     int testFailed = 0;
     int rewriteFailed = 0;
+    int startupFailed = 0;  // the image must not go to any device
     int wavesRun = 0;
     int wavesPlanned = 0;
     bool stopped = false;     // the stop rule or a signal ended the rollout early

@@ -131,10 +131,11 @@ int TakeRolloutOption(const std::vector<std::wstring_view>& tokens, std::size_t 
         if (!options.reportFile.empty()) {
             return refuse(quoted + L" is given twice");
         }
-        if (!hasValue || value.empty() || value.starts_with(L"--")) {
+        // A value like "-d" is far likelier a forgotten file name than a file called so.
+        if (!hasValue || value.empty() || value.starts_with(L"-")) {
             return refuse(L"invalid " + quoted +
                           L": give the CSV file to write, as in "
-                          L"--report rollout.csv");
+                          L"--report rollout.csv (a name starting with \"-\" as ./-name)");
         }
         options.reportFile = value;
         return 2;

@@ -58,7 +58,6 @@ bool CSessionRunner::Start(EKind kind, const std::wstring& policy, tv::SRolloutO
     m_session.emplace(engine, kind, policy, imageVersion, std::move(options), std::move(callbacks));
     m_bRunning = true;
     m_bJobStarted = false;
-    m_bDrainAfterPoll = false;
     m_bStarting = true;
     m_session->Start(hosts);
     AfterStep();
@@ -74,13 +73,11 @@ int CSessionRunner::Drain() {
     if (!m_bRunning || !m_session) {
         return 0;
     }
-    if (m_bPolling) {
-        m_bDrainAfterPoll = true;
-        return m_session->DevicesInProgress();
-    }
+    // At once, also from a question asked inside a poll: the engine's other runners would go
+    // on starting devices for as long as the question stays open.
     const int inProgress = m_session->Drain();
-    // An image load still under way ends the session when it comes back; otherwise a session
-    // that had nothing in progress has ended now.
+    // An image load still under way ends the session when it comes back, a poll under way when
+    // it returns; otherwise a session that had nothing in progress has ended now.
     if (!m_loadThread.joinable() && !m_bPolling) {
         AfterStep();
     }
@@ -94,10 +91,6 @@ void CSessionRunner::OnTimer() {
     m_bPolling = true;
     m_session->Poll();
     m_bPolling = false;
-    if (m_bDrainAfterPoll) {
-        m_bDrainAfterPoll = false;
-        m_session->Drain();
-    }
     emit polled();
     AfterStep();
 }

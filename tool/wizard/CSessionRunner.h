@@ -90,6 +90,4 @@ private:
     bool m_bJobStarted = false;
     // A poll is under way; guards against re-entry from an event loop run inside it.
     bool m_bPolling = false;
-    // A drain asked for from an event loop inside a poll (a question open): done after it.
-    bool m_bDrainAfterPoll = false;
 };

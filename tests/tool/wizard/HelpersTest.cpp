@@ -141,4 +141,36 @@ TEST(EndOnStopSignal, EachStopSignalEndsTheWizardAndItsOpenBox) {
     }
 }
 
+// A closed terminal sends SIGHUP twice (from the shell and from the kernel): one stop, never
+// the second one that ends a rewrite now. And with the standard streams closed, the tool's own
+// output never reaches the signal pipe.
+TEST(StopSignals, AHangupCountsOnlyAsTheFirstStopAndTheStreamsNeverReachThePipe) {
+    {
+        talbo::tesk::vorta::StopSignals stopSignals;
+        ::raise(SIGHUP);
+        ::raise(SIGHUP);
+        EXPECT_EQ(stopSignals.Take(), 1);
+        ::raise(SIGHUP);
+        EXPECT_EQ(stopSignals.Take(), 0);
+        ::raise(SIGINT);
+        EXPECT_EQ(stopSignals.Take(), 1);  // a deliberate second stop still counts
+    }
+    {
+        talbo::tesk::vorta::StopSignals stopSignals;
+        ::raise(SIGTERM);
+        ::raise(SIGHUP);
+        EXPECT_EQ(stopSignals.Take(), 1);
+    }
+    const int savedOut = ::dup(STDOUT_FILENO);
+    ::close(STDOUT_FILENO);
+    {
+        talbo::tesk::vorta::StopSignals stopSignals;
+        EXPECT_GT(stopSignals.ReadFd(), STDERR_FILENO);
+        EXPECT_EQ(::write(STDOUT_FILENO, "device line\n", 12), -1);  // closed, not the pipe
+        EXPECT_EQ(stopSignals.Take(), 0);
+    }
+    ::dup2(savedOut, STDOUT_FILENO);
+    ::close(savedOut);
+}
+
 }  // namespace

@@ -288,11 +288,18 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
         };
         bool timerStopped = false;
         int selectedRow = -1;
+        int stopsWhileAsked = -1;
         answerer.whileOpen = [&](QMessageBox& box) {
             if (box.text() == Text(L"MSG-201")) {
                 auto* timer = UpdatePage().findChild<QTimer*>(QStringLiteral("sessionPollTimer"));
                 timerStopped = timer != nullptr && !timer->isActive();
                 selectedRow = List().CurrentRow();
+                if (c.answer == QMessageBox::No) {
+                    // A stop while the question is open reaches the engine at once: its other
+                    // runners must not go on starting devices until someone answers.
+                    UpdatePage().StopAfterDevicesInProgressButton().click();
+                    stopsWhileAsked = engine.settings.stopCalls;
+                }
             }
         };
         StartRewrite();
@@ -307,6 +314,7 @@ TEST_F(UpdatePageTest, DowngradeQuestionIsAskedWithTheTimerStopped) {
         EXPECT_EQ(question.defaultButton, QMessageBox::No);
         EXPECT_TRUE(timerStopped);
         EXPECT_EQ(selectedRow, 1);  // the asking device's row
+        EXPECT_EQ(stopsWhileAsked, c.answer == QMessageBox::No ? 1 : -1);
         EXPECT_EQ(engine.controller.answers.back(), c.expectedAnswer);
         EXPECT_EQ(List().Text(1, 4), Text(c.resultText));
         EXPECT_EQ(List().Text(1, 2), QStringLiteral("Ver.4.00"));
