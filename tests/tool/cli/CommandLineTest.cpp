@@ -7,22 +7,13 @@
 #include <vector>
 
 #include "common/Utf8.h"
+#include "tests/tool/ShellArguments.h"
 
 namespace tv = talbo::tesk::vorta;
 
 namespace {
 
-// The arguments of a command typed at a shell, split at its blanks as the shell would.
-std::vector<std::wstring> Args(std::wstring_view typed) {
-    std::vector<std::wstring> arguments;
-    std::size_t pos = 0;
-    while ((pos = typed.find_first_not_of(L' ', pos)) != std::wstring_view::npos) {
-        const std::size_t end = std::min(typed.find(L' ', pos), typed.size());
-        arguments.emplace_back(typed.substr(pos, end - pos));
-        pos = end;
-    }
-    return arguments;
-}
+using shell::Args;
 
 }  // namespace
 
@@ -43,7 +34,7 @@ TEST(CommandLine, SingleDeviceTakesItsArgumentsAsGiven) {
         {{L"device 1"}, L"skip", L"device 1", L"is not a host name"},
         {{L"a\tb"}, L"skip", L"a\tb", L"is not a host name"},
         {{L"127.0.0.010"}, L"skip", L"127.0.0.010", L"127.0.0.8"},  // octal to the HTTP library
-        {{L"-D"}, L"skip", L"-D", nullptr},  // the option is lower case only
+        {{L"-D"}, L"skip", L"-D", nullptr},                         // the option is lower case only
         {{L"-d"}, L"update", L"", L"no host name"},
         {{L""}, L"skip", L"", L"no host name"},
         {{L"--json"}, L"skip", L"", L"no host name"},

@@ -13,6 +13,7 @@
 
 #include "common/IniFile.h"
 #include "tests/engine/interface/ProbeProcess.h"
+#include "tests/tool/ShellArguments.h"
 #include "tool/app/CFilePath.h"
 #include "tool/app/CUIStringTable.h"
 #include "tool/app/CVortaFWUpdateToolUIApp.h"
@@ -25,17 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The arguments of a command typed at a shell, split at its blanks as the shell would.
-std::vector<std::wstring> Args(std::wstring_view typed) {
-    std::vector<std::wstring> arguments;
-    std::size_t pos = 0;
-    while ((pos = typed.find_first_not_of(L' ', pos)) != std::wstring_view::npos) {
-        const std::size_t end = std::min(typed.find(L' ', pos), typed.size());
-        arguments.emplace_back(typed.substr(pos, end - pos));
-        pos = end;
-    }
-    return arguments;
-}
+using shell::Args;
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     const auto text = tv::common::ReadWholeFile(path);
