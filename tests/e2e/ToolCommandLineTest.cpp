@@ -915,7 +915,8 @@ TEST_F(ToolCommandLine, StopRuleIsExactAtOneAndEightAtATime) {
         SCOPED_TRACE(c.atATime);
         EXPECT_EQ(Run({ListArgument("bad.txt", c.list), "--max-failures", "2",
                        "-j" + std::to_string(c.atATime)}),
-                  Status(-200));
+                  Status(-200))
+            << StandardError();
         const DeviceLines lines = TakeDeviceLines();
         EXPECT_EQ(lines.size(),
                   static_cast<std::size_t>(std::count(c.list.begin(), c.list.end(), '\n')));
